@@ -1,0 +1,104 @@
+# Shared by the README's commands: installs what is missing, makes 32-bit programs runnable,
+# builds, and runs a private Wine session (Xvfb + persistent wineserver) that is always stopped.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${BUILD:-$ROOT/build}
+export WINEPREFIX=$BUILD/wineprefix
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko download prompts
+# Some kernels run 32-bit programs only through qemu (see ensure_i386); Wine then needs the
+# whole 4 GiB address space reserved up front.
+export QEMU_RESERVED_VA=0xffff0000
+
+PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest
+  wine wine32:i386 xvfb imagemagick x11-utils qemu-user-static python3)
+
+log() { printf '== %s\n' "$*" >&2; }
+
+install_missing() {
+  local sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    log "adding the i386 architecture"
+    $sudo dpkg --add-architecture i386
+    rm -f "$BUILD/.apt-updated"
+  fi
+  local missing=()
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    log "installing: ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+# Wine's 32-bit loader is an i386 Linux program. Where the kernel has its 32-bit emulation
+# switched off, such programs are handed to qemu through binfmt_misc.
+ensure_i386() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    return
+  fi
+  log "32-bit programs do not run natively here: registering qemu-i386 with binfmt_misc"
+  local sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  [ -e /proc/sys/fs/binfmt_misc/register ] ||
+    $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
+      $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  fi
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
+}
+
+build() {
+  log "building in $BUILD"
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
+  cmake --build "$BUILD" -j "$(nproc)" -- --no-print-directory | grep -E 'warning|error|Error' || true
+  test -f "$BUILD/setup.exe"
+}
+
+XVFB_PID=""
+WINESERVER_PID=""
+
+stop_session() {
+  if [ -n "$WINESERVER_PID" ]; then
+    wineserver -k 2>/dev/null || true
+    kill "$WINESERVER_PID" 2>/dev/null || true
+    wait "$WINESERVER_PID" 2>/dev/null || true
+  fi
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null || true
+    wait "$XVFB_PID" 2>/dev/null || true
+  fi
+}
+
+# Starts Xvfb on a free display (unless one is given and usable) and a persistent wineserver for
+# the private prefix, creating the prefix on first use.
+start_session() {
+  local want_own_display=${1:-yes}
+  trap stop_session EXIT
+  if [ "$want_own_display" = yes ] || [ -z "${DISPLAY:-}" ]; then
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+  fi
+  if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.ready" ]; then
+    log "creating the Wine prefix $WINEPREFIX (first use only)"
+    rm -rf "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+    touch "$WINEPREFIX/.ready"
+  fi
+  wineserver -p &
+  WINESERVER_PID=$!
+}

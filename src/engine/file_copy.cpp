@@ -1,0 +1,111 @@
+#include "file_copy.h"
+
+#include "../setup_script/install_state.h"
+#include "../setup_script/setup_api.h"
+#include "../setup_script/text_rules.h"
+#include "../ui/progress_dialog.h"
+#include "../ui/resources/resource.h"
+
+enum { kQuotedSourceSize = 128, kWorkSize = 512 };
+
+// Lets the progress window handle what is waiting for it, a Cancel click among it. Only its own
+// messages are taken; no dialog keyboard handling is applied.
+static void PumpProgressMessages(void) {
+  MSG message;
+  while (PeekMessageA(&message, installState.progressWindow, 0, 0, PM_REMOVE | PM_NOYIELD)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+static void ShowCopyError(const char* quotedSource, DWORD error) {
+  char* systemText = NULL;
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, error,
+                 LANG_USER_DEFAULT, (LPSTR)&systemText, 0, NULL);
+  char text[kWorkSize];
+  FormatText(text, sizeof text, "There was an error copying %s\n\n", quotedSource);
+  if (systemText != NULL) {
+    AppendText(text, sizeof text, systemText);
+    LocalFree(systemText);
+  }
+  MessageBoxA(installState.progressWindow, text, "Setup Error", MB_OK | MB_ICONWARNING);
+}
+
+// Creates the folders on the way to targetPath, from position start on; failures (the folder
+// exists, its parent is missing) are ignored and show up as the copy's failure.
+static void CreateFoldersOnTheWay(const char* targetPath, size_t start) {
+  char prefix[kLineSize];
+  for (size_t i = start; targetPath[i] != '\0'; ++i) {
+    if (targetPath[i] == '\\') {
+      CopyText(prefix, i + 1 <= sizeof prefix ? i + 1 : sizeof prefix, targetPath);
+      CreateDirectoryA(prefix, NULL);
+    }
+  }
+}
+
+int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) {
+  INFCONTEXT context;
+  if (!FindFirstLine(infHandle, sectionName, &context)) {
+    return 1;
+  }
+  SetDlgItemTextA(installState.progressWindow, IDC_UPPER_TEXT,
+                  installState.groups[groupIndex].description);
+
+  char lineText[kLineSize];
+  char targetText[kLineSize];
+  char quotedSource[kQuotedSourceSize];
+  char work[kWorkSize];
+  char currentDirectory[kLineSize] = "";
+  char previousDirectory[kLineSize] = "";
+  int foldersBegun = 0;
+  size_t destinationLength = 0;
+  while (installState.destinationFolder[destinationLength] != '\0') {
+    ++destinationLength;
+  }
+
+  do {
+    PumpProgressMessages();
+    if (installState.cancelRequested) {
+      return 0;
+    }
+    if (!GetLineText(&context, lineText)) {
+      return 1;
+    }
+    char sourceName[kLineSize];
+    SplitGroupLine(lineText, targetText, sizeof targetText, sourceName, sizeof sourceName);
+    SetDlgItemTextA(installState.progressWindow, IDC_LOWER_TEXT, targetText);
+    // Paths that do not fit their buffers are refused as a failed copy, never cut.
+    int fits = CopyText(quotedSource, sizeof quotedSource, sourceName);
+    fits &= FormatText(work, sizeof work, "%s%s", installState.moduleFolder, sourceName);
+    fits &= CopyText(lineText, sizeof lineText, work);
+    fits &= JoinPathOnce(work, sizeof work, installState.destinationFolder, targetText);
+    fits &= CopyText(targetText, sizeof targetText, work);
+
+    // Counted before anything can fail, so a failed line has its step too.
+    SendMessageA(installState.progressWindow, WM_SETUP_PROGRESS, 1, 0);
+    if (!fits) {
+      ShowCopyError(quotedSource, ERROR_FILENAME_EXCED_RANGE);
+      return 0;
+    }
+
+    CopyText(currentDirectory, sizeof currentDirectory, targetText);
+    CutAtLastSeparator(currentDirectory);
+    if (!EqualIgnoringAsciiCase(currentDirectory, previousDirectory)) {
+      // The first pass starts at the separator after the destination folder, so the
+      // destination folder itself (its last level) is made first; later passes skip it.
+      size_t start = foldersBegun ? destinationLength + 1 : destinationLength;
+      if (start <= destinationLength || targetText[destinationLength] != '\0') {
+        CreateFoldersOnTheWay(targetText, start);
+      }
+      foldersBegun = 1;
+    }
+    CopyText(previousDirectory, sizeof previousDirectory, currentDirectory);
+
+    SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL); // fails harmlessly for a new file
+    if (!CopyFileA(lineText, targetText, FALSE)) {
+      ShowCopyError(quotedSource, GetLastError());
+      return 0;
+    }
+  } while (FindNextLine(&context));
+  return 1;
+}

@@ -1,0 +1,225 @@
+#include "setup_api.h"
+
+#include "install_state.h"
+
+HINF OpenSetupFile(const char* path) {
+  return SetupOpenInfFileA(path, NULL, INF_STYLE_WIN4, NULL);
+}
+
+void CloseSetupFile(HINF inf) {
+  SetupCloseInfFile(inf);
+}
+
+int FindFirstLine(HINF inf, const char* section, INFCONTEXT* context) {
+  return SetupFindFirstLineA(inf, section, NULL, context) ? 1 : 0;
+}
+
+int FindNextLine(INFCONTEXT* context) {
+  return SetupFindNextLine(context, context) ? 1 : 0;
+}
+
+int GetLineText(INFCONTEXT* context, char* line) {
+  return SetupGetLineTextA(context, NULL, NULL, NULL, line, kLineSize, NULL) ? 1 : 0;
+}
+
+int32_t GetSectionLineCount(HINF inf, const char* section) {
+  return SetupGetLineCountA(inf, section);
+}
+
+int SetDestinationDirectoryId(HINF inf, const char* folder) {
+  return SetupSetDirectoryIdA(inf, 65600, folder) ? 1 : 0;
+}
+
+int InstallDefaultSection(HWND owner, HINF inf) {
+  return SetupInstallFromInfSectionA(owner, inf, "default_install",
+                                     SPINST_INIFILES | SPINST_REGISTRY, NULL, NULL, 0, NULL, NULL,
+                                     NULL, NULL)
+             ? 1
+             : 0;
+}
+
+uint32_t GetInstalledFileSize(const char* sourcePath) {
+  char* actualName = NULL;
+  DWORD sourceSize = 0;
+  DWORD targetSize = 0;
+  UINT compressionType = 0;
+  // Only the target size is used; a source that cannot be examined counts 0 bytes.
+  SetupGetFileCompressionInfoA(sourcePath, &actualName, &sourceSize, &targetSize, &compressionType);
+  if (actualName != NULL) {
+    LocalFree(actualName);
+  }
+  return targetSize;
+}
+
+// ---- Disk-space lists -------------------------------------------------------------------------
+
+namespace {
+
+enum { kDriveCount = 26 };
+
+struct SpaceEntry {
+  uint64_t key; // 0 marks a free slot
+  int64_t bytes;
+  int drive;
+};
+
+} // namespace
+
+struct SpaceList {
+  unsigned int flags;
+  SpaceEntry* entries;
+  size_t capacity; // a power of two
+  size_t used;
+  int64_t driveTotals[kDriveCount];
+  int64_t clusterSizes[kDriveCount]; // 0 not asked yet, -1 the drive cannot be resolved
+};
+
+static void* AllocateZeroed(size_t bytes) {
+  return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
+}
+
+static void Release(void* memory) {
+  if (memory != NULL) {
+    HeapFree(GetProcessHeap(), 0, memory);
+  }
+}
+
+static int DriveIndex(const char* path) {
+  char letter = path[0];
+  if (letter >= 'a' && letter <= 'z') {
+    letter = (char)(letter - 'a' + 'A');
+  }
+  if (letter < 'A' || letter > 'Z' || path[1] != ':') {
+    return -1;
+  }
+  return letter - 'A';
+}
+
+// Paths are compared as the file system does for ASCII names: without regard to case.
+static uint64_t PathKey(const char* path) {
+  uint64_t hash = 14695981039346656037ull;
+  for (; *path != '\0'; ++path) {
+    char c = *path;
+    if (c >= 'A' && c <= 'Z') {
+      c = (char)(c - 'A' + 'a');
+    }
+    hash = (hash ^ (unsigned char)c) * 1099511628211ull;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
+static int64_t ClusterSize(SpaceList* list, int drive) {
+  if (list->clusterSizes[drive] == 0) {
+    char root[4] = {(char)('A' + drive), ':', '\\', '\0'};
+    DWORD sectorsPerCluster = 0;
+    DWORD bytesPerSector = 0;
+    DWORD freeClusters = 0;
+    DWORD totalClusters = 0;
+    if (GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                          &totalClusters) &&
+        sectorsPerCluster * bytesPerSector != 0) {
+      list->clusterSizes[drive] = (int64_t)sectorsPerCluster * bytesPerSector;
+    } else {
+      list->clusterSizes[drive] = -1;
+    }
+  }
+  return list->clusterSizes[drive];
+}
+
+static int64_t RoundUp(int64_t bytes, int64_t cluster) {
+  if (bytes <= 0) {
+    return 0;
+  }
+  return (bytes + cluster - 1) / cluster * cluster;
+}
+
+static int64_t ExistingFileSize(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return 0;
+  }
+  return (int64_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+}
+
+static int Grow(SpaceList* list) {
+  size_t capacity = list->capacity == 0 ? 256 : list->capacity * 2;
+  SpaceEntry* entries = (SpaceEntry*)AllocateZeroed(capacity * sizeof(SpaceEntry));
+  if (entries == NULL) {
+    return 0;
+  }
+  for (size_t i = 0; i < list->capacity; ++i) {
+    if (list->entries[i].key != 0) {
+      size_t slot = (size_t)list->entries[i].key & (capacity - 1);
+      while (entries[slot].key != 0) {
+        slot = (slot + 1) & (capacity - 1);
+      }
+      entries[slot] = list->entries[i];
+    }
+  }
+  Release(list->entries);
+  list->entries = entries;
+  list->capacity = capacity;
+  return 1;
+}
+
+SpaceList* CreateSpaceList(unsigned int flags) {
+  SpaceList* list = (SpaceList*)AllocateZeroed(sizeof(SpaceList));
+  if (list != NULL) {
+    list->flags = flags;
+  }
+  return list;
+}
+
+void AddToSpaceList(SpaceList* list, const char* targetPath, int64_t size) {
+  if (list == NULL) {
+    return;
+  }
+  int drive = DriveIndex(targetPath);
+  if (drive < 0) {
+    return;
+  }
+  int64_t cluster = ClusterSize(list, drive);
+  if (cluster < 0) {
+    return;
+  }
+  if ((list->used + 1) * 2 > list->capacity && !Grow(list)) {
+    return;
+  }
+  int64_t bytes = RoundUp(size, cluster);
+  if ((list->flags & kSpaceListIgnoreDisk) == 0) {
+    bytes -= RoundUp(ExistingFileSize(targetPath), cluster);
+  }
+  uint64_t key = PathKey(targetPath);
+  size_t slot = (size_t)key & (list->capacity - 1);
+  while (list->entries[slot].key != 0 && list->entries[slot].key != key) {
+    slot = (slot + 1) & (list->capacity - 1);
+  }
+  SpaceEntry* entry = &list->entries[slot];
+  if (entry->key == key) {
+    list->driveTotals[entry->drive] -= entry->bytes; // the later copy replaces the earlier
+  } else {
+    entry->key = key;
+    entry->drive = drive;
+    ++list->used;
+  }
+  entry->bytes = bytes;
+  list->driveTotals[drive] += bytes;
+}
+
+int QuerySpaceOnDrive(SpaceList* list, const char* driveSpec, int64_t* required) {
+  *required = 0;
+  int drive = DriveIndex(driveSpec);
+  if (list == NULL || drive < 0) {
+    return 0;
+  }
+  *required = list->driveTotals[drive];
+  return 1;
+}
+
+void DestroySpaceList(SpaceList* list) {
+  if (list != NULL) {
+    Release(list->entries);
+    Release(list);
+  }
+}

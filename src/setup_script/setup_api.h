@@ -1,0 +1,40 @@
+// Every Setup API call the installer makes goes through here, plus our own disk-space lists
+// (the platform's SetupAddToDiskSpaceListA is not implemented everywhere, notably under Wine).
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+#include <stdint.h>
+
+// Opens a Windows 4 style INF; INVALID_HANDLE_VALUE on failure.
+HINF OpenSetupFile(const char* path);
+void CloseSetupFile(HINF inf);
+
+int FindFirstLine(HINF inf, const char* section, INFCONTEXT* context);
+int FindNextLine(INFCONTEXT* context);
+// The whole line, its fields joined by commas, into a buffer of kLineSize bytes; 0 when the
+// line cannot be read (for example when it is longer than 255 characters).
+int GetLineText(INFCONTEXT* context, char* line);
+// Lines of a section; negative for a missing section.
+int32_t GetSectionLineCount(HINF inf, const char* section);
+
+// Binds directory id 65600 to the destination folder.
+int SetDestinationDirectoryId(HINF inf, const char* folder);
+// Carries out "default_install" with its INI-file and registry operations only. On failure the
+// reason is in the thread's last error.
+int InstallDefaultSection(HWND owner, HINF inf);
+
+// The size a source file will have once installed (after any decompression); 0 when unknown.
+uint32_t GetInstalledFileSize(const char* sourcePath);
+
+// Disk-space lists. A list records copies of files to target paths and answers, per drive, how
+// many bytes they need: each target's size rounded up to the drive's cluster size, less (unless
+// the list ignores the disk) the cluster-rounded size of a file already at that path. A target
+// added again replaces its earlier entry.
+enum { kSpaceListIgnoreDisk = 1 };
+struct SpaceList;
+SpaceList* CreateSpaceList(unsigned int flags);
+void AddToSpaceList(SpaceList* list, const char* targetPath, int64_t size);
+// driveSpec is "X:"; a drive the list cannot resolve needs 0 bytes. Returns 1 on success.
+int QuerySpaceOnDrive(SpaceList* list, const char* driveSpec, int64_t* required);
+void DestroySpaceList(SpaceList* list);

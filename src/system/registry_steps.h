@@ -1,0 +1,4 @@
+#pragma once
+
+void ClearCompatibilityLayer(void);
+void ScheduleRunOnce(int runNow);

@@ -1,0 +1,6 @@
+#pragma once
+
+// folder is a buffer of 256 bytes; true when it is not empty afterwards.
+int ReadShellFolder(char* folder, const char* valueName);
+// Makes appName.lnk in the Shell Folders folder valueName ("Programs" or "Desktop").
+void CreateProgramShortcut(const char* valueName);

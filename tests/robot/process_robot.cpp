@@ -1,0 +1,107 @@
+#include "process_robot.h"
+
+#include <vector>
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) {
+      return true;
+    }
+    if (GetTickCount() - start > timeoutMs) {
+      return false;
+    }
+    Sleep(20); // polling interval, not a wait for an event
+  }
+}
+
+SetupProcess::~SetupProcess() {
+  if (info_.hProcess != NULL) {
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+      TerminateProcess(info_.hProcess, 99);
+      WaitForSingleObject(info_.hProcess, 5000);
+    }
+    CloseHandle(info_.hProcess);
+    CloseHandle(info_.hThread);
+  }
+}
+
+bool SetupProcess::Start(const std::string& exePath, WORD showCommand) {
+  std::string folder = exePath.substr(0, exePath.find_last_of('\\'));
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = showCommand;
+  std::string commandLine = "\"" + exePath + "\"";
+  std::vector<char> command(commandLine.begin(), commandLine.end());
+  command.push_back('\0');
+  return CreateProcessA(exePath.c_str(), command.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(),
+                        &startup, &info_) != FALSE;
+}
+
+namespace {
+struct WindowSearch {
+  DWORD processId;
+  std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectWindows(HWND window, LPARAM data) {
+  WindowSearch* search = reinterpret_cast<WindowSearch*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == search->processId && IsWindowVisible(window)) {
+    search->windows.push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> VisibleWindows(DWORD processId) {
+  WindowSearch search{processId, {}};
+  EnumWindows(CollectWindows, reinterpret_cast<LPARAM>(&search));
+  return search.windows;
+}
+} // namespace
+
+HWND SetupProcess::WaitForWindow(const std::function<bool(const WindowSnapshot&)>& matches,
+                                 DWORD timeoutMs) {
+  HWND found = NULL;
+  WaitUntil(
+      [&] {
+        for (HWND window : VisibleWindows(info_.dwProcessId)) {
+          char className[32] = "";
+          GetClassNameA(window, className, sizeof className);
+          if (lstrcmpA(className, "#32770") == 0 && matches(TakeSnapshot(window))) {
+            found = window;
+            return true;
+          }
+        }
+        return false;
+      },
+      timeoutMs);
+  return found;
+}
+
+void SetupProcess::Click(HWND window, int id) {
+  HWND button = GetDlgItem(window, id);
+  if (button != NULL) {
+    PostMessageA(button, BM_CLICK, 0, 0);
+  }
+}
+
+bool SetupProcess::WaitForWindowGone(HWND window, DWORD timeoutMs) {
+  return WaitUntil([&] { return !IsWindow(window) || !IsWindowVisible(window); }, timeoutMs);
+}
+
+bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
+  if (WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    return false;
+  }
+  if (exitCode != nullptr) {
+    GetExitCodeProcess(info_.hProcess, exitCode);
+  }
+  return true;
+}
+
+int SetupProcess::CountVisibleWindows() const {
+  return (int)VisibleWindows(info_.dwProcessId).size();
+}

@@ -1,0 +1,303 @@
+#include "test_support.h"
+
+#include <string.h>
+
+#include "setup_script/install_state.h"
+#include "setup_script/setup_script.h"
+#include "shell/host_window.h"
+#include "ui/progress_dialog.h"
+
+std::string WindowsPath(const std::string& unixPath) {
+  std::string path = "Z:" + unixPath;
+  for (char& c : path) {
+    if (c == '/') {
+      c = '\\';
+    }
+  }
+  return path;
+}
+
+std::string SourcePath(const std::string& relative) {
+  return WindowsPath(std::string(SOURCE_DIR) + "/" + relative);
+}
+
+std::string BuildFolder() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(NULL, path, MAX_PATH);
+  std::string exe = path;
+  std::string testsFolder = exe.substr(0, exe.find_last_of('\\'));
+  return testsFolder.substr(0, testsFolder.find_last_of('\\'));
+}
+
+std::string SetupExePath() {
+  return BuildFolder() + "\\setup.exe";
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '\\') {
+    return folder + name;
+  }
+  return folder + "\\" + name;
+}
+
+void WriteTextFile(const std::string& path, const std::string& contents) {
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  DWORD written = 0;
+  WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
+  CloseHandle(file);
+}
+
+std::string ReadTextFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    return "<missing>";
+  }
+  std::string contents;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, NULL) && read > 0) {
+    contents.append(buffer, read);
+  }
+  CloseHandle(file);
+  return contents;
+}
+
+bool FileExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+void MakeFolders(const std::string& path) {
+  for (size_t i = 3; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '\\') {
+      CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+    }
+  }
+}
+
+void CopyTree(const std::string& from, const std::string& to) {
+  MakeFolders(to);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) {
+    return;
+  }
+  do {
+    std::string name = found.cFileName;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CopyTree(from + "\\" + name, to + "\\" + name);
+    } else {
+      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+void DeleteTree(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = found.cFileName;
+      if (name == "." || name == "..") {
+        continue;
+      }
+      std::string child = path + "\\" + name;
+      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        DeleteTree(child);
+      } else {
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  RemoveDirectoryA(path.c_str());
+}
+
+TempFolder::TempFolder(const std::string& hint) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  static unsigned counter = 0;
+  for (;;) {
+    std::string candidate = std::string(temp) + "kvs-" + hint + "-" +
+                            std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    if (CreateDirectoryA(candidate.c_str(), NULL)) {
+      path_ = candidate;
+      return;
+    }
+  }
+}
+
+TempFolder::~TempFolder() {
+  DeleteTree(path_);
+}
+
+Distribution::Distribution() : folder_("dist") {}
+
+void Distribution::SetSetupDat(const std::string& text) const {
+  WriteTextFile(File("SETUP.DAT"), text);
+}
+
+void Distribution::AddFile(const std::string& relative, const std::string& contents) const {
+  std::string path = File(relative);
+  MakeFolders(path.substr(0, path.find_last_of('\\')));
+  WriteTextFile(path, contents);
+}
+
+void Distribution::CopyExample(const std::string& name) const {
+  CopyTree(SourcePath("examples/" + name), Path());
+}
+
+std::string Distribution::AddSetupExe() const {
+  std::string exe = File("setup.exe");
+  CopyFileA(SetupExePath().c_str(), exe.c_str(), FALSE);
+  return exe;
+}
+
+namespace {
+std::string testModuleFolder;
+int LocateTestFolder(char* folder) {
+  lstrcpynA(folder, testModuleFolder.c_str(), MAX_PATH);
+  return testModuleFolder.size() < MAX_PATH;
+}
+} // namespace
+
+ScopedModuleFolder::ScopedModuleFolder(const std::string& folderWithSeparator) {
+  testModuleFolder = folderWithSeparator;
+  moduleFolderLocator = LocateTestFolder;
+}
+
+ScopedModuleFolder::~ScopedModuleFolder() {
+  moduleFolderLocator = LocateExecutableFolder;
+}
+
+void ResetInstallState() {
+  HINSTANCE instance = GetModuleHandleA(NULL);
+  memset(&installState, 0, sizeof installState);
+  installState.instance = instance;
+  progressTotal = 0;
+  progressCount = 0;
+  positionLocked = 0;
+}
+
+TestOwner::TestOwner() {
+  window_ = CreateWindowExA(0, "STATIC", "test owner", WS_OVERLAPPED, 0, 0, 100, 100, NULL, NULL,
+                            GetModuleHandleA(NULL), NULL);
+}
+
+TestOwner::~TestOwner() {
+  DestroyWindow(window_);
+}
+
+ScopedRegistryKey::ScopedRegistryKey(HKEY root, const std::string& path)
+    : root_(root), path_(path) {
+  HKEY key;
+  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) ==
+      ERROR_SUCCESS) {
+    RegCloseKey(key);
+  }
+}
+
+ScopedRegistryKey::~ScopedRegistryKey() {
+  DeleteRegistryTree(root_, path_);
+}
+
+void ScopedRegistryKey::SetString(const std::string& name, const std::string& value) const {
+  SetRaw(name, REG_SZ, value.c_str(), (DWORD)value.size() + 1);
+}
+
+void ScopedRegistryKey::SetRaw(const std::string& name, DWORD type, const void* data,
+                               DWORD size) const {
+  HKEY key;
+  if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegSetValueExA(key, name.c_str(), 0, type, (const BYTE*)data, size);
+    RegCloseKey(key);
+  }
+}
+
+bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& name,
+                       std::string* data, DWORD* type) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  char buffer[4096];
+  DWORD size = sizeof buffer;
+  DWORD valueType = 0;
+  bool found =
+      RegQueryValueExA(key, name.c_str(), NULL, &valueType, (BYTE*)buffer, &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  if (found) {
+    data->assign(buffer, size);
+    if (type != nullptr) {
+      *type = valueType;
+    }
+  }
+  return found;
+}
+
+bool RegistryKeyExists(HKEY root, const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+    RegDeleteValueA(key, name.c_str());
+    RegCloseKey(key);
+  }
+}
+
+void DeleteRegistryTree(HKEY root, const std::string& path) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+    char name[256];
+    for (;;) {
+      DWORD length = sizeof name;
+      if (RegEnumKeyExA(key, 0, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS) {
+        break;
+      }
+      DeleteRegistryTree(key, name);
+    }
+    RegCloseKey(key);
+  }
+  RegDeleteKeyA(root, path.c_str());
+}
+
+SavedRegistryValue::SavedRegistryValue(HKEY root, const std::string& path, const std::string& name)
+    : root_(root), path_(path), name_(name) {
+  existed_ = ReadRegistryValue(root, path, name, &data_, &type_);
+}
+
+SavedRegistryValue::~SavedRegistryValue() {
+  if (existed_) {
+    HKEY key;
+    if (RegCreateKeyExA(root_, path_.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) ==
+        ERROR_SUCCESS) {
+      RegSetValueExA(key, name_.c_str(), 0, type_, (const BYTE*)data_.data(), (DWORD)data_.size());
+      RegCloseKey(key);
+    }
+  } else {
+    DeleteRegistryValue(root_, path_, name_);
+  }
+}

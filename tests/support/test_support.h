@@ -1,0 +1,116 @@
+// Files, folders, registry keys and distributions for tests, all set up and removed by the test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A Linux path as Wine sees it on drive Z:.
+std::string WindowsPath(const std::string& unixPath);
+std::string SourcePath(const std::string& relative); // below the source tree
+std::string BuildFolder();                           // the folder of setup.exe
+std::string SetupExePath();
+
+std::string JoinPath(const std::string& folder, const std::string& name);
+void WriteTextFile(const std::string& path, const std::string& contents);
+std::string ReadTextFile(const std::string& path);
+bool FileExists(const std::string& path);
+bool FolderExists(const std::string& path);
+void MakeFolders(const std::string& path); // with every missing parent
+void CopyTree(const std::string& from, const std::string& to);
+void DeleteTree(const std::string& path);
+
+// A fresh folder under the temporary folder, removed with everything in it.
+class TempFolder {
+public:
+  explicit TempFolder(const std::string& hint = "t");
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::string& Path() const {
+    return path_;
+  }
+  std::string operator/(const std::string& name) const {
+    return JoinPath(path_, name);
+  }
+
+private:
+  std::string path_;
+};
+
+// A distribution folder: SETUP.DAT and source files.
+class Distribution {
+public:
+  Distribution();
+  const std::string& Path() const {
+    return folder_.Path();
+  }
+  std::string File(const std::string& relative) const {
+    return folder_ / relative;
+  }
+  void SetSetupDat(const std::string& text) const;
+  void AddFile(const std::string& relative, const std::string& contents) const;
+  // The bundled example, copied.
+  void CopyExample(const std::string& name = "demo") const;
+  // setup.exe beside SETUP.DAT; returns its path.
+  std::string AddSetupExe() const;
+
+private:
+  TempFolder folder_;
+};
+
+// Points the loader at a folder instead of the test executable's own (restored on destruction).
+class ScopedModuleFolder {
+public:
+  explicit ScopedModuleFolder(const std::string& folderWithSeparator);
+  ~ScopedModuleFolder();
+};
+
+// installState and the progress counters back to their start-up values.
+void ResetInstallState();
+
+// A plain top-level window to own dialogs in in-process tests.
+class TestOwner {
+public:
+  TestOwner();
+  ~TestOwner();
+  HWND Window() const {
+    return window_;
+  }
+
+private:
+  HWND window_;
+};
+
+// Registry helpers. Keys a test creates are removed with everything below them.
+class ScopedRegistryKey {
+public:
+  ScopedRegistryKey(HKEY root, const std::string& path);
+  ~ScopedRegistryKey();
+  void SetString(const std::string& name, const std::string& value) const;
+  void SetRaw(const std::string& name, DWORD type, const void* data, DWORD size) const;
+
+private:
+  HKEY root_;
+  std::string path_;
+};
+
+bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& name,
+                       std::string* data, DWORD* type = nullptr);
+bool RegistryKeyExists(HKEY root, const std::string& path);
+void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name);
+void DeleteRegistryTree(HKEY root, const std::string& path);
+
+// Saves a registry value (or its absence) and restores it when the test ends.
+class SavedRegistryValue {
+public:
+  SavedRegistryValue(HKEY root, const std::string& path, const std::string& name);
+  ~SavedRegistryValue();
+
+private:
+  HKEY root_;
+  std::string path_, name_, data_;
+  DWORD type_ = 0;
+  bool existed_ = false;
+};

@@ -1,0 +1,130 @@
+// The pure text rules: bounded copies and formats, the group-line split, SizeN parsing and the
+// megabyte texts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "setup_script/text_rules.h"
+
+TEST(BoundedText, CopiesAppendAndFormatNeverPassTheirBuffer) {
+  char buffer[8];
+  memset(buffer, 'x', sizeof buffer);
+  EXPECT_EQ(1, CopyText(buffer, sizeof buffer, "1234567"));
+  EXPECT_STREQ("1234567", buffer);
+  EXPECT_EQ(0, CopyText(buffer, sizeof buffer, "123456789"));
+  EXPECT_STREQ("1234567", buffer);
+  CopyText(buffer, sizeof buffer, "abc");
+  EXPECT_EQ(0, AppendText(buffer, sizeof buffer, "defgh"));
+  EXPECT_STREQ("abcdefg", buffer);
+
+  char guarded[16];
+  memset(guarded, '#', sizeof guarded);
+  EXPECT_EQ(0, FormatText(guarded, 6, "%s-%d", "abc", -1234));
+  EXPECT_STREQ("abc-1", guarded);
+  EXPECT_EQ('#', guarded[6]); // nothing written past the given size
+  EXPECT_EQ(1, FormatText(guarded, sizeof guarded, "Size%d %%", 2147483647 - 2147483647 + 3));
+  EXPECT_STREQ("Size3 %", guarded);
+  FormatText(guarded, sizeof guarded, "%d", (int)0x80000000u);
+  EXPECT_STREQ("-2147483648", guarded);
+}
+
+TEST(GroupLines, SplitAtTheFirstComma) {
+  struct Case {
+    const char* line;
+    const char* target;
+    const char* source;
+  } cases[] = {
+      {"readme.txt", "readme.txt", "readme.txt"},
+      {"docs\\guide.txt,manual\\guide_en.txt", "docs\\guide.txt", "manual\\guide_en.txt"},
+      {"a.txt,b.txt,c.txt", "a.txt", "b.txt,c.txt"},
+      {"Data\\Big.bin,Disk1\\Big.bin", "Data\\Big.bin", "Disk1\\Big.bin"},
+      {",src", "", "src"},
+      {"dst,", "dst", ""},
+  };
+  for (const Case& c : cases) {
+    char target[256];
+    char source[256];
+    EXPECT_EQ(1, SplitGroupLine(c.line, target, sizeof target, source, sizeof source)) << c.line;
+    EXPECT_STREQ(c.target, target) << c.line;
+    EXPECT_STREQ(c.source, source) << c.line;
+  }
+  char small[4];
+  char source[256];
+  EXPECT_EQ(0, SplitGroupLine("longname,x", small, sizeof small, source, sizeof source));
+  EXPECT_STREQ("lon", small);
+}
+
+TEST(Paths, JoiningAndCuttingFolders) {
+  char path[32];
+  JoinPathOnce(path, sizeof path, "D:\\", "x.txt");
+  EXPECT_STREQ("D:\\x.txt", path);
+  JoinPathOnce(path, sizeof path, "C:\\Apps", "x.txt");
+  EXPECT_STREQ("C:\\Apps\\x.txt", path);
+  JoinPathAlways(path, sizeof path, "D:\\", "x.txt");
+  EXPECT_STREQ("D:\\\\x.txt", path);
+  EXPECT_EQ(0, JoinPathAlways(path, 8, "C:\\Apps", "x.txt"));
+
+  char folder[32] = "C:\\Apps\\docs\\guide.txt";
+  CutAtLastSeparator(folder);
+  EXPECT_STREQ("C:\\Apps\\docs", folder);
+  char first[8] = "\\x";
+  CutAtLastSeparator(first); // the first character is never tested
+  EXPECT_STREQ("\\x", first);
+  EXPECT_TRUE(EqualIgnoringAsciiCase("C:\\Apps\\Data", "c:\\apps\\DATA"));
+  EXPECT_FALSE(EqualIgnoringAsciiCase("C:\\Apps\\Data", "C:\\Apps\\Dat"));
+}
+
+TEST(SizeValues, ParsedLikeTheCachedSize) {
+  EXPECT_EQ(4096, ParseSizeValue("4096"));
+  EXPECT_EQ(0, ParseSizeValue(""));
+  EXPECT_EQ(0, ParseSizeValue("abc"));
+  EXPECT_EQ(0, ParseSizeValue("0"));
+  EXPECT_EQ(42, ParseSizeValue("42kb"));
+  EXPECT_EQ(-5, ParseSizeValue("-5"));
+  EXPECT_EQ(17, ParseSizeValue(" \t+17"));
+  EXPECT_EQ(0, ParseSizeValue("+-3"));
+  EXPECT_EQ(2147483647, ParseSizeValue("2147483647"));
+  EXPECT_EQ((int32_t)0x80000000u, ParseSizeValue("2147483648")); // wraps, defined
+  EXPECT_EQ(1, ParseSizeValue("4294967297"));
+}
+
+TEST(Megabytes, RoundHalvesAwayFromZero) {
+  struct Case {
+    int32_t bytes;
+    const char* text;
+  } cases[] = {
+      {0, "0.00 MB"},           {1048576, "1.00 MB"},
+      {104857599, "100.00 MB"}, {104857600, "100 MB"},
+      {157286400, "150 MB"},    {2147483647, "2048 MB"},
+      {-1572864, "-1.50 MB"},   {131072, "0.13 MB"},
+      {115867648, "111 MB"},    {(int32_t)0x80000000u, "-2048.00 MB"},
+  };
+  for (const Case& c : cases) {
+    char text[80];
+    FormatMegabytesText(text, sizeof text, c.bytes);
+    EXPECT_STREQ(c.text, text) << c.bytes;
+  }
+  char text[80];
+  FormatFreeSpaceText(text, sizeof text, 100.0f);
+  EXPECT_STREQ("100 MB", text);
+  FormatFreeSpaceText(text, sizeof text, 99.5f);
+  EXPECT_STREQ("99.50 MB", text);
+  FormatFreeSpaceText(text, sizeof text, 1234.5f);
+  EXPECT_STREQ("1235 MB", text);
+  FormatFreeSpaceText(text, sizeof text, 0.0f);
+  EXPECT_STREQ("0.00 MB", text);
+}
+
+TEST(TypedFolders, DriveTestAndTrailingSeparator) {
+  EXPECT_TRUE(HasDrivePrefix("D:\\New"));
+  EXPECT_TRUE(HasDrivePrefix("1:\\X"));
+  EXPECT_FALSE(HasDrivePrefix("Games"));
+  EXPECT_FALSE(HasDrivePrefix("D:"));
+  EXPECT_FALSE(HasDrivePrefix(""));
+  char one[16] = "D:\\New\\";
+  RemoveTrailingSeparator(one);
+  EXPECT_STREQ("D:\\New", one);
+  char two[16] = "D:\\New\\\\";
+  RemoveTrailingSeparator(two);
+  EXPECT_STREQ("D:\\New\\", two);
+}
