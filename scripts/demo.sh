@@ -11,6 +11,6 @@ start_session "$own_display"
 demo=$BUILD/demo-distribution
 rm -rf "$demo"
 cp -r "$ROOT/examples/demo" "$demo"
-cp "$BUILD/setup.exe" "$demo/"
+cp "$BUILD32/setup.exe" "$demo/"
 log "running setup.exe from $demo"
 wine "$demo/setup.exe"

@@ -4,15 +4,19 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
+BUILD32=$BUILD/win32 # the shipped setup.exe and its tests as 32-bit programs
+BUILD64=$BUILD/win64 # the same sources as 64-bit programs, for fast tests
 export WINEPREFIX=$BUILD/wineprefix
+WINE64=/usr/lib/wine/wine64
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko download prompts
 # Some kernels run 32-bit programs only through qemu (see ensure_i386); Wine then needs the
 # whole 4 GiB address space reserved up front.
 export QEMU_RESERVED_VA=0xffff0000
 
-PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest
-  wine wine32:i386 xvfb imagemagick x11-utils qemu-user-static python3)
+PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
+  binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev googletest wine wine32:i386
+  wine64 xvfb imagemagick x11-utils qemu-user-static python3)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -53,11 +57,22 @@ ensure_i386() {
   /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
 }
 
+build_tree() { # folder, toolchain, extra cmake arguments
+  local tree=$1 toolchain=$2
+  shift 2
+  log "building in $tree"
+  cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" "$@" >/dev/null
+  cmake --build "$tree" -j "$(nproc)" -- --no-print-directory 2>&1 | grep -E 'warning|error|Error' || true
+}
+
 build() {
-  log "building in $BUILD"
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" >/dev/null
-  cmake --build "$BUILD" -j "$(nproc)" -- --no-print-directory | grep -E 'warning|error|Error' || true
-  test -f "$BUILD/setup.exe"
+  build_tree "$BUILD32" mingw-i686.cmake
+  test -f "$BUILD32/setup.exe"
+}
+
+build_tests() {
+  build
+  build_tree "$BUILD64" mingw-x86_64.cmake -DSETUP_EXE_UNDER_TEST="$BUILD32/setup.exe"
 }
 
 XVFB_PID=""
@@ -95,10 +110,11 @@ start_session() {
   if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.ready" ]; then
     log "creating the Wine prefix $WINEPREFIX (first use only)"
     rm -rf "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    # A 64-bit prefix: 64-bit programs run natively, 32-bit ones through the 32-bit loader.
+    "$WINE64" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     touch "$WINEPREFIX/.ready"
   fi
-  wineserver -p &
+  wineserver -f -p &
   WINESERVER_PID=$!
 }

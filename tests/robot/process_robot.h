@@ -21,7 +21,7 @@ public:
 
   // Waits for a visible dialog or message box of the process that matches; NULL on timeout.
   HWND WaitForWindow(const std::function<bool(const WindowSnapshot&)>& matches,
-                     DWORD timeoutMs = 20000);
+                     DWORD timeoutMs = 90000);
   // The snapshot of the window found last by WaitForWindow.
   WindowSnapshot Snapshot(HWND window) const {
     return TakeSnapshot(window);
@@ -29,7 +29,7 @@ public:
   // Clicks a button of one of the process's windows.
   void Click(HWND window, int id);
   // Waits until window is gone (destroyed or hidden).
-  bool WaitForWindowGone(HWND window, DWORD timeoutMs = 20000);
+  bool WaitForWindowGone(HWND window, DWORD timeoutMs = 90000);
   // Waits for the process to end; false on timeout.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
   // Visible top-level windows of the process right now.

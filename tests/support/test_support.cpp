@@ -30,6 +30,12 @@ std::string BuildFolder() {
 }
 
 std::string SetupExePath() {
+  // The shipped 32-bit build, when the test run names it; else the one beside these tests.
+  char fromEnvironment[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("SETUP_EXE", fromEnvironment, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    return fromEnvironment[0] == '/' ? WindowsPath(fromEnvironment) : fromEnvironment;
+  }
   return BuildFolder() + "\\setup.exe";
 }
 

@@ -20,7 +20,7 @@ TEST(BoundedText, CopiesAppendAndFormatNeverPassTheirBuffer) {
   char guarded[16];
   memset(guarded, '#', sizeof guarded);
   EXPECT_EQ(0, FormatText(guarded, 6, "%s-%d", "abc", -1234));
-  EXPECT_STREQ("abc-1", guarded);
+  EXPECT_STREQ("abc--", guarded);
   EXPECT_EQ('#', guarded[6]); // nothing written past the given size
   EXPECT_EQ(1, FormatText(guarded, sizeof guarded, "Size%d %%", 2147483647 - 2147483647 + 3));
   EXPECT_STREQ("Size3 %", guarded);
