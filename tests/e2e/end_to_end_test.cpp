@@ -88,7 +88,7 @@ TEST(EndToEnd, HostWindowStaysMinimizedEvenWhenStartedMaximized) {
   EXPECT_EQ("Kelvara Demo Setup", setup.Snapshot(page).caption);
   setup.Click(page, IDC_CANCEL);
   HWND question = setup.WaitForWindow(IsExitQuestion);
-  ASSERT_NE(nullptr, question);
+  ASSERT_NE(nullptr, question) << setup.Describe();
   GetWindowRect(host, &after);
   EXPECT_TRUE(EqualRect(&before, &after));
   setup.Click(question, IDC_NEXT); // Exit Setup

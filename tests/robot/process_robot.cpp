@@ -1,5 +1,6 @@
 #include "process_robot.h"
 
+#include <utility>
 #include <vector>
 
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
@@ -104,4 +105,26 @@ bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
 
 int SetupProcess::CountVisibleWindows() const {
   return (int)VisibleWindows(info_.dwProcessId).size();
+}
+
+namespace {
+BOOL CALLBACK DescribeWindow(HWND window, LPARAM data) {
+  auto* search = reinterpret_cast<std::pair<DWORD, std::string>*>(data);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == search->first) {
+    char className[64] = "";
+    GetClassNameA(window, className, sizeof className);
+    search->second += std::string(className) + " \"" + WindowText(window) +
+                      "\" visible=" + (IsWindowVisible(window) ? "1" : "0") +
+                      " enabled=" + (IsWindowEnabled(window) ? "1" : "0") + "\n";
+  }
+  return TRUE;
+}
+} // namespace
+
+std::string SetupProcess::Describe() const {
+  std::pair<DWORD, std::string> search(info_.dwProcessId, "");
+  EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&search));
+  return search.second;
 }

@@ -34,6 +34,8 @@ public:
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
   // Visible top-level windows of the process right now.
   int CountVisibleWindows() const;
+  // Every top-level window of the process, for failure messages.
+  std::string Describe() const;
   DWORD ProcessId() const {
     return info_.dwProcessId;
   }

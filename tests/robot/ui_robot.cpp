@@ -93,6 +93,10 @@ std::string UiRobot::Report() const {
     if (w.IsMessageBox()) {
       report += " text \"" + w.MessageText() + "\"";
     }
+    report += " controls";
+    for (const ControlState& c : w.controls) {
+      report += " " + std::to_string(c.id) + ":" + c.className;
+    }
     report += "\n";
   }
   return report;

@@ -33,8 +33,10 @@ struct WindowSnapshot {
   std::string MessageText() const {
     return Text(0xFFFF);
   }
+  // Message boxes keep their text in control 0xFFFF; our dialogs' unnamed statics have that id
+  // too (-1), but only our dialogs carry the picture control 300.
   bool IsMessageBox() const {
-    return Has(0xFFFF);
+    return Has(0xFFFF) && !Has(300);
   }
   // The icon shown by the first SS_ICON static (the message box's icon, or a dialog's picture).
   HICON Icon() const;
