@@ -114,6 +114,11 @@ std::string ShellFolder(const char* name) {
 
 // The typical run: defaults accepted, the option left ticked, everything installed.
 TEST(EndToEnd, TypicalRunInstallsTheExampleDistribution) {
+  // Machine-wide keys as the 32-bit installer sees them.
+  struct ViewGuard {
+    ViewGuard() { registryView = KEY_WOW64_32KEY; }
+    ~ViewGuard() { registryView = 0; }
+  } view;
   const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
   Distribution dist;

@@ -7,6 +7,8 @@
 #include "shell/host_window.h"
 #include "ui/progress_dialog.h"
 
+REGSAM registryView = 0;
+
 std::string WindowsPath(const std::string& unixPath) {
   std::string path = "Z:" + unixPath;
   for (char& c : path) {
@@ -213,7 +215,7 @@ TestOwner::~TestOwner() {
 ScopedRegistryKey::ScopedRegistryKey(HKEY root, const std::string& path)
     : root_(root), path_(path) {
   HKEY key;
-  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL) ==
+  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | registryView, NULL, &key, NULL) ==
       ERROR_SUCCESS) {
     RegCloseKey(key);
   }
@@ -230,7 +232,7 @@ void ScopedRegistryKey::SetString(const std::string& name, const std::string& va
 void ScopedRegistryKey::SetRaw(const std::string& name, DWORD type, const void* data,
                                DWORD size) const {
   HKEY key;
-  if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root_, path_.c_str(), 0, KEY_SET_VALUE | registryView, &key) == ERROR_SUCCESS) {
     RegSetValueExA(key, name.c_str(), 0, type, (const BYTE*)data, size);
     RegCloseKey(key);
   }
@@ -239,7 +241,7 @@ void ScopedRegistryKey::SetRaw(const std::string& name, DWORD type, const void* 
 bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& name,
                        std::string* data, DWORD* type) {
   HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE | registryView, &key) != ERROR_SUCCESS) {
     return false;
   }
   char buffer[4096];
@@ -259,7 +261,7 @@ bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& na
 
 bool RegistryKeyExists(HKEY root, const std::string& path) {
   HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | registryView, &key) != ERROR_SUCCESS) {
     return false;
   }
   RegCloseKey(key);
@@ -268,7 +270,7 @@ bool RegistryKeyExists(HKEY root, const std::string& path) {
 
 void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name) {
   HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE | registryView, &key) == ERROR_SUCCESS) {
     RegDeleteValueA(key, name.c_str());
     RegCloseKey(key);
   }
@@ -276,7 +278,7 @@ void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& 
 
 void DeleteRegistryTree(HKEY root, const std::string& path) {
   HKEY key;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS | registryView, &key) == ERROR_SUCCESS) {
     char name[256];
     for (;;) {
       DWORD length = sizeof name;
@@ -287,7 +289,18 @@ void DeleteRegistryTree(HKEY root, const std::string& path) {
     }
     RegCloseKey(key);
   }
-  RegDeleteKeyA(root, path.c_str());
+  // Deleted through its parent opened in the chosen view, so the view applies to the delete too.
+  size_t split = path.find_last_of('\\');
+  if (split == std::string::npos) {
+    RegDeleteKeyA(root, path.c_str());
+    return;
+  }
+  HKEY parent;
+  if (RegOpenKeyExA(root, path.substr(0, split).c_str(), 0, KEY_ALL_ACCESS | registryView, &parent) ==
+      ERROR_SUCCESS) {
+    RegDeleteKeyA(parent, path.substr(split + 1).c_str());
+    RegCloseKey(parent);
+  }
 }
 
 SavedRegistryValue::SavedRegistryValue(HKEY root, const std::string& path, const std::string& name)
@@ -298,7 +311,7 @@ SavedRegistryValue::SavedRegistryValue(HKEY root, const std::string& path, const
 SavedRegistryValue::~SavedRegistryValue() {
   if (existed_) {
     HKEY key;
-    if (RegCreateKeyExA(root_, path_.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL) ==
+    if (RegCreateKeyExA(root_, path_.c_str(), 0, NULL, 0, KEY_SET_VALUE | registryView, NULL, &key, NULL) ==
         ERROR_SUCCESS) {
       RegSetValueExA(key, name_.c_str(), 0, type_, (const BYTE*)data_.data(), (DWORD)data_.size());
       RegCloseKey(key);

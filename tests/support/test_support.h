@@ -83,6 +83,10 @@ private:
   HWND window_;
 };
 
+// The registry view the helpers below use: 0 for this program's own, KEY_WOW64_32KEY to see
+// what the 32-bit setup.exe sees when tests run as 64-bit programs.
+extern REGSAM registryView;
+
 // Registry helpers. Keys a test creates are removed with everything below them.
 class ScopedRegistryKey {
 public:
