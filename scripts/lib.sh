@@ -117,4 +117,7 @@ start_session() {
   fi
   wineserver -f -p &
   WINESERVER_PID=$!
+  # The first program starts Wine's background services, which would inherit its output and
+  # keep CTest waiting for the end of it: start them here, with their output going nowhere.
+  "$WINE64" cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
