@@ -1,0 +1,165 @@
+// The finishing steps: shortcuts read back through the shell link object, RunOnce values and the
+// compatibility-layer entry, against the real (Wine) registry.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+
+#include "setup_script/install_state.h"
+#include "setup_script/text_rules.h"
+#include "support/test_support.h"
+#include "system/registry_steps.h"
+#include "system/shortcuts.h"
+
+namespace {
+
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
+
+struct Link {
+  bool loaded = false;
+  std::string path, workingDirectory;
+  int showCommand = 0;
+};
+
+Link ReadLink(const std::string& file) {
+  Link link;
+  CoInitialize(NULL);
+  IShellLinkA* shellLink = NULL;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 (void**)&shellLink))) {
+    IPersistFile* persist = NULL;
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void**)&persist))) {
+      WCHAR wide[MAX_PATH];
+      MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide, MAX_PATH);
+      if (SUCCEEDED(persist->Load(wide, STGM_READ))) {
+        char text[MAX_PATH] = "";
+        shellLink->GetPath(text, MAX_PATH, NULL, SLGP_RAWPATH);
+        link.path = text;
+        shellLink->GetWorkingDirectory(text, MAX_PATH);
+        link.workingDirectory = text;
+        shellLink->GetShowCmd(&link.showCommand);
+        link.loaded = true;
+      }
+      persist->Release();
+    }
+    shellLink->Release();
+  }
+  CoUninitialize();
+  return link;
+}
+
+class SystemTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ResetInstallState();
+    CopyText(installState.appName, kValueSize, "Kvs Test App");
+    CopyText(installState.exeName, kValueSize, "KvsApp");
+    CopyText(installState.destinationFolder, MAX_PATH, (folder_ / "Installed").c_str());
+  }
+  TempFolder folder_{"system"};
+  SavedRegistryValue programs_{HKEY_CURRENT_USER, kShellFolders, "Programs"};
+  SavedRegistryValue desktop_{HKEY_CURRENT_USER, kShellFolders, "Desktop"};
+};
+
+void SetShellFolder(const char* name, const std::string& value) {
+  HKEY key;
+  RegCreateKeyExA(HKEY_CURRENT_USER, kShellFolders, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+  RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+  RegCloseKey(key);
+}
+
+TEST_F(SystemTest, ShortcutsPointAtTheInstalledProgram) {
+  MakeFolders(folder_ / "Programs");
+  MakeFolders(folder_ / "Desktop");
+  SetShellFolder("Programs", folder_ / "Programs");
+  CreateProgramShortcut("Programs");
+  // Wine's shell rewrites the "Desktop" value from its own settings while making a link, so it is
+  // set just before the second shortcut.
+  SetShellFolder("Desktop", folder_ / "Desktop");
+  CreateProgramShortcut("Desktop");
+  for (const char* where : {"Programs", "Desktop"}) {
+    std::string file = folder_ / (std::string(where) + "\\Kvs Test App.lnk");
+    Link link = ReadLink(file);
+    ASSERT_TRUE(link.loaded) << where << " exists=" << FileExists(file);
+    // The target need not exist for its link to be made.
+    EXPECT_EQ(folder_ / "Installed\\KvsApp.exe", link.path) << where;
+    EXPECT_EQ(folder_ / "Installed", link.workingDirectory) << where;
+    EXPECT_EQ(SW_SHOWNORMAL, link.showCommand) << where;
+  }
+}
+
+TEST_F(SystemTest, MissingEmptyOrOverlongShellFoldersGetNoShortcut) {
+  MakeFolders(folder_ / "Programs");
+  SetShellFolder("Programs", folder_ / "Programs");
+  SetShellFolder("Desktop", "");
+  char folder[256];
+  EXPECT_FALSE(ReadShellFolder(folder, "Desktop"));
+  CreateProgramShortcut("Programs");
+  CreateProgramShortcut("Desktop"); // silently nothing
+  EXPECT_TRUE(FileExists(folder_ / "Programs\\Kvs Test App.lnk"));
+
+  SetShellFolder("Desktop", "C:\\" + std::string(260, 'd'));
+  memset(folder, '#', sizeof folder);
+  EXPECT_FALSE(ReadShellFolder(folder, "Desktop"));
+  EXPECT_STREQ("", folder);
+  EXPECT_FALSE(ReadShellFolder(folder, "KvsNoSuchValue"));
+
+  // A link path that would not fit its buffer is refused, not cut.
+  CopyText(installState.appName, kValueSize, std::string(127, 'a').c_str());
+  SetShellFolder("Programs", folder_ / std::string(150, 'p'));
+  MakeFolders(folder_ / std::string(150, 'p'));
+  CreateProgramShortcut("Programs");
+  EXPECT_FALSE(
+      FileExists(folder_ / (std::string(150, 'p') + "\\" + std::string(127, 'a') + ".lnk")));
+}
+
+TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  bool hadSetup = RegistryKeyExists(HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup");
+  ASSERT_FALSE(hadSetup) << "the prefix already has RunOnce\\Setup";
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+
+  ScheduleRunOnce(0);
+  std::string data;
+  DWORD type = 0;
+  ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv", &data, &type));
+  EXPECT_EQ(std::string("grpconv -o", 11), data);
+  EXPECT_EQ((DWORD)REG_SZ, type);
+  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &data));
+
+  {
+    ScopedRegistryKey setup(HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup");
+    ScheduleRunOnce(0);
+    ASSERT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &data, &type));
+    EXPECT_EQ(std::string("runonce", 8), data);
+    EXPECT_EQ((DWORD)REG_SZ, type);
+  }
+}
+
+TEST_F(SystemTest, CompatibilityEntryOfTheInstalledProgramIsDeleted) {
+  const std::string valueName = folder_ / "Installed\\KvsApp.exe";
+  if (RegistryKeyExists(HKEY_CURRENT_USER, kLayers)) {
+    GTEST_SKIP() << "this prefix already has a Layers key, which the test would remove";
+  }
+  {
+    ScopedRegistryKey layers(HKEY_CURRENT_USER, kLayers);
+    layers.SetString(valueName, "WIN95");
+    layers.SetString(valueName + ".other", "WIN98");
+    ClearCompatibilityLayer();
+    std::string data;
+    EXPECT_FALSE(ReadRegistryValue(HKEY_CURRENT_USER, kLayers, valueName, &data));
+    EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, kLayers, valueName + ".other", &data));
+  }
+  ClearCompatibilityLayer(); // a missing key is not created
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, kLayers));
+}
+
+} // namespace
