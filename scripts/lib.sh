@@ -4,19 +4,16 @@ set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build}
-BUILD32=$BUILD/win32 # the shipped setup.exe and its tests as 32-bit programs
-BUILD64=$BUILD/win64 # the same sources as 64-bit programs, for fast tests
+BUILD32=$BUILD/win32 # setup.exe and its tests, all 32-bit programs
 export WINEPREFIX=$BUILD/wineprefix
 WINE64=/usr/lib/wine/wine64
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES="mscoree,mshtml=" # no Mono or Gecko download prompts
-# Some kernels run 32-bit programs only through qemu (see ensure_i386); Wine then needs the
-# whole 4 GiB address space reserved up front.
-export QEMU_RESERVED_VA=0xffff0000
+# No Mono or Gecko download prompts, and no menu entries on the Linux desktop for our shortcuts.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev googletest wine wine32:i386
-  wine64 xvfb imagemagick x11-utils qemu-user-static python3)
+  wine64 xvfb imagemagick x11-utils python3)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -40,18 +37,41 @@ install_missing() {
 }
 
 # Wine's 32-bit loader is an i386 Linux program. Where the kernel has its 32-bit emulation
-# switched off, such programs are handed to qemu through binfmt_misc.
+# switched off, such programs are handed to qemu through binfmt_misc. qemu 7 (Debian 12's own)
+# ignores MAP_FIXED_NOREPLACE, which makes every Wine start walk the address space for about a
+# minute; qemu 8 and later start Wine in a fraction of a second, so it comes from backports.
+QEMU_I386=/usr/bin/qemu-i386
 ensure_i386() {
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if /usr/lib/wine/wine --version >/dev/null 2>&1 && ! grep -qs '^interpreter .*qemu-i386-static' /proc/sys/fs/binfmt_misc/qemu-i386; then
     return
   fi
-  log "32-bit programs do not run natively here: registering qemu-i386 with binfmt_misc"
+  log "32-bit programs do not run natively here: handing them to qemu-i386 through binfmt_misc"
   local sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
+  local major
+  major=$("$QEMU_I386" --version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\..*/\1/p' | head -1 || true)
+  if [ "${major:-0}" -lt 8 ]; then
+    local codename
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    local list=/etc/apt/sources.list.d/$codename-backports.list
+    if ! grep -rqs "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      echo "deb http://deb.debian.org/debian $codename-backports main" | $sudo tee "$list" >/dev/null
+    fi
+    log "installing qemu-user from $codename-backports"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      -t "$codename-backports" qemu-user >/dev/null
+  fi
   [ -e /proc/sys/fs/binfmt_misc/register ] ||
     $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/qemu-i386*; do
+    [ -e "$entry" ] || continue
+    grep -qs "^interpreter $QEMU_I386\$" "$entry" && grep -qx enabled "$entry" && continue
+    echo -1 | $sudo tee "$entry" >/dev/null # an older qemu, or disabled
+  done
   if [ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then
-    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:OCF' |
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':OCF' |
       $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
   fi
   /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
@@ -70,10 +90,6 @@ build() {
   test -f "$BUILD32/setup.exe"
 }
 
-build_tests() {
-  build
-  build_tree "$BUILD64" mingw-x86_64.cmake -DSETUP_EXE_UNDER_TEST="$BUILD32/setup.exe"
-}
 
 XVFB_PID=""
 WINESERVER_PID=""
@@ -110,7 +126,6 @@ start_session() {
   if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.ready" ]; then
     log "creating the Wine prefix $WINEPREFIX (first use only)"
     rm -rf "$WINEPREFIX"
-    # A 64-bit prefix: 64-bit programs run natively, 32-bit ones through the 32-bit loader.
     "$WINE64" wineboot -i >/dev/null 2>&1 || true
     wineserver -w
     touch "$WINEPREFIX/.ready"

@@ -32,7 +32,7 @@ std::string BuildFolder() {
 }
 
 std::string SetupExePath() {
-  // The shipped 32-bit build, when the test run names it; else the one beside these tests.
+  // The setup.exe the test run names; else the one in the build folder.
   char fromEnvironment[MAX_PATH];
   DWORD length = GetEnvironmentVariableA("SETUP_EXE", fromEnvironment, MAX_PATH);
   if (length > 0 && length < MAX_PATH) {
