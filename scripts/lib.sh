@@ -130,6 +130,17 @@ start_session() {
     wineserver -w
     touch "$WINEPREFIX/.ready"
   fi
+  # Wine links the profile's Desktop, Documents and the like to the Linux home folder: make them
+  # folders of the prefix, so that shortcuts made by tests never land in the user's home.
+  local profile
+  for profile in "$WINEPREFIX"/drive_c/users/*/; do
+    for link in "$profile"*; do
+      if [ -L "$link" ]; then
+        rm "$link"
+        mkdir "$link"
+      fi
+    done
+  done
   wineserver -f -p &
   WINESERVER_PID=$!
   # The first program starts Wine's background services, which would inherit its output and
