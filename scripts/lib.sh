@@ -11,8 +11,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko download prompts, and no menu entries on the Linux desktop for our shortcuts.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
-  binutils-mingw-w64-x86-64 mingw-w64-i686-dev mingw-w64-x86-64-dev googletest wine wine32:i386
+PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
   wine64 xvfb imagemagick x11-utils python3)
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -77,19 +76,26 @@ ensure_i386() {
   /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
 }
 
-build_tree() { # folder, toolchain, extra cmake arguments
-  local tree=$1 toolchain=$2
-  shift 2
+BUILD_NATIVE=$BUILD/native # the portable text rules and what is built on them, for Linux
+
+build_tree() { # folder, cmake arguments
+  local tree=$1
+  shift
   log "building in $tree"
-  cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" "$@" >/dev/null
-  cmake --build "$tree" -j "$(nproc)" -- --no-print-directory 2>&1 | grep -E 'warning|error|Error' || true
+  mkdir -p "$tree"
+  cmake -S "$ROOT" -B "$tree" "$@" >"$tree/configure.log" 2>&1 || { cat "$tree/configure.log"; exit 1; }
+  if ! cmake --build "$tree" -j "$(nproc)" -- --no-print-directory >"$tree/build.log" 2>&1; then
+    grep -E -A3 'error|Error' "$tree/build.log" | head -60
+    log "the build failed; the whole log: $tree/build.log"
+    exit 1
+  fi
+  grep -E 'warning' "$tree/build.log" || true
 }
 
 build() {
-  build_tree "$BUILD32" mingw-i686.cmake
-  test -f "$BUILD32/setup.exe"
+  build_tree "$BUILD32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+  build_tree "$BUILD_NATIVE" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
-
 
 XVFB_PID=""
 WINESERVER_PID=""

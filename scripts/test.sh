@@ -1,9 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite under Wine.
+# Installs what is missing, builds, and runs the whole test suite: the Win32 tests under Wine,
+# then the native ones. Arguments go to both CTest runs.
 source "$(dirname "$0")/lib.sh"
 install_missing
 ensure_i386
 build
 start_session yes
-cd "$BUILD32"
-ctest --output-on-failure "$@"
+status=0
+log "Win32 tests under Wine"
+(cd "$BUILD32" && ctest --output-on-failure "$@") || status=1
+log "native tests"
+(cd "$BUILD_NATIVE" && ctest --output-on-failure "$@") || status=1
+exit $status
