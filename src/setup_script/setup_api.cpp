@@ -30,10 +30,11 @@ int SetDestinationDirectoryId(HINF inf, const char* folder) {
   return SetupSetDirectoryIdA(inf, 65600, folder) ? 1 : 0;
 }
 
+InstallSectionFunction installSection = SetupInstallFromInfSectionA;
+
 int InstallDefaultSection(HWND owner, HINF inf) {
-  return SetupInstallFromInfSectionA(owner, inf, "default_install",
-                                     SPINST_INIFILES | SPINST_REGISTRY, NULL, NULL, 0, NULL, NULL,
-                                     NULL, NULL)
+  return installSection(owner, inf, "default_install", SPINST_INIFILES | SPINST_REGISTRY, NULL,
+                        NULL, 0, NULL, NULL, NULL, NULL)
              ? 1
              : 0;
 }

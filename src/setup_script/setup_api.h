@@ -23,6 +23,12 @@ int SetDestinationDirectoryId(HINF inf, const char* folder);
 // Carries out "default_install" with its INI-file and registry operations only. On failure the
 // reason is in the thread's last error.
 int InstallDefaultSection(HWND owner, HINF inf);
+// The platform call behind InstallDefaultSection. Wine's Setup API never refuses an INI-file or
+// registry line, so tests put a refusing stand-in here to reach the failure path.
+typedef BOOL(WINAPI* InstallSectionFunction)(HWND, HINF, PCSTR, UINT, HKEY, PCSTR, UINT,
+                                             PSP_FILE_CALLBACK_A, PVOID, HDEVINFO,
+                                             PSP_DEVINFO_DATA);
+extern InstallSectionFunction installSection;
 
 // The size a source file will have once installed (after any decompression); 0 when unknown.
 uint32_t GetInstalledFileSize(const char* sourcePath);

@@ -215,8 +215,8 @@ TestOwner::~TestOwner() {
 ScopedRegistryKey::ScopedRegistryKey(HKEY root, const std::string& path)
     : root_(root), path_(path) {
   HKEY key;
-  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | registryView, NULL, &key, NULL) ==
-      ERROR_SUCCESS) {
+  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS | registryView, NULL, &key,
+                      NULL) == ERROR_SUCCESS) {
     RegCloseKey(key);
   }
 }
@@ -259,6 +259,17 @@ bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& na
   return found;
 }
 
+void SetRegistryString(HKEY root, const std::string& path, const std::string& name,
+                       const std::string& value) {
+  HKEY key;
+  if (RegCreateKeyExA(root, path.c_str(), 0, NULL, 0, KEY_SET_VALUE | registryView, NULL, &key,
+                      NULL) == ERROR_SUCCESS) {
+    RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)value.c_str(),
+                   (DWORD)value.size() + 1);
+    RegCloseKey(key);
+  }
+}
+
 bool RegistryKeyExists(HKEY root, const std::string& path) {
   HKEY key;
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | registryView, &key) != ERROR_SUCCESS) {
@@ -296,8 +307,8 @@ void DeleteRegistryTree(HKEY root, const std::string& path) {
     return;
   }
   HKEY parent;
-  if (RegOpenKeyExA(root, path.substr(0, split).c_str(), 0, KEY_ALL_ACCESS | registryView, &parent) ==
-      ERROR_SUCCESS) {
+  if (RegOpenKeyExA(root, path.substr(0, split).c_str(), 0, KEY_ALL_ACCESS | registryView,
+                    &parent) == ERROR_SUCCESS) {
     RegDeleteKeyA(parent, path.substr(split + 1).c_str());
     RegCloseKey(parent);
   }
@@ -311,8 +322,8 @@ SavedRegistryValue::SavedRegistryValue(HKEY root, const std::string& path, const
 SavedRegistryValue::~SavedRegistryValue() {
   if (existed_) {
     HKEY key;
-    if (RegCreateKeyExA(root_, path_.c_str(), 0, NULL, 0, KEY_SET_VALUE | registryView, NULL, &key, NULL) ==
-        ERROR_SUCCESS) {
+    if (RegCreateKeyExA(root_, path_.c_str(), 0, NULL, 0, KEY_SET_VALUE | registryView, NULL, &key,
+                        NULL) == ERROR_SUCCESS) {
       RegSetValueExA(key, name_.c_str(), 0, type_, (const BYTE*)data_.data(), (DWORD)data_.size());
       RegCloseKey(key);
     }

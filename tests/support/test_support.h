@@ -103,6 +103,9 @@ private:
 bool ReadRegistryValue(HKEY root, const std::string& path, const std::string& name,
                        std::string* data, DWORD* type = nullptr);
 bool RegistryKeyExists(HKEY root, const std::string& path);
+// Writes a REG_SZ value, creating the key if needed; an existing key is kept.
+void SetRegistryString(HKEY root, const std::string& path, const std::string& name,
+                       const std::string& value);
 void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name);
 void DeleteRegistryTree(HKEY root, const std::string& path);
 

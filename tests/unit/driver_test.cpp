@@ -1,0 +1,312 @@
+// Whole install runs in-process: RunInstall over a real distribution, its dialogs and message
+// boxes answered by the UI robot, its effects read back from disk and registry.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "engine/install_driver.h"
+#include "robot/ui_robot.h"
+#include "setup_script/install_state.h"
+#include "setup_script/setup_api.h"
+#include "setup_script/text_rules.h"
+#include "support/test_support.h"
+#include "ui/progress_dialog.h"
+#include "ui/resources/resource.h"
+
+namespace {
+
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+const char kTestKey[] = "Software\\KvsDriverTest";
+
+class InstallRunTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ResetInstallState();
+    MakeFolders(links_ / "programs");
+    MakeFolders(links_ / "desktop");
+    SetRegistryString(HKEY_CURRENT_USER, kShellFolders, "Programs", links_ / "programs");
+    SetRegistryString(HKEY_CURRENT_USER, kShellFolders, "Desktop", links_ / "desktop");
+  }
+  void TearDown() override {
+    installSection = SetupInstallFromInfSectionA;
+    DeleteRegistryTree(HKEY_CURRENT_USER, kTestKey);
+  }
+  // A distribution for "Demo" whose default_install records the destination in kTestKey.
+  void Write(const std::string& kvSetup, const std::string& sections) {
+    dist_.SetSetupDat("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=Demo\nEXENAME=demo\n"
+                      "[KVSetup]\nTitle=Demo Setup\nPath=" +
+                      destination_ + "\n" + kvSetup + sections +
+                      "[default_install]\nAddReg=Demo.Reg\n[Demo.Reg]\nHKCU," + kTestKey +
+                      ",Dir,,%65600%\n");
+  }
+  int Run() {
+    return RunInstall(owner_.Window());
+  }
+  void ClearEffects() {
+    DeleteTree(destination_);
+    DeleteRegistryTree(HKEY_CURRENT_USER, kTestKey);
+    DeleteFileA((links_ / "programs\\Demo.lnk").c_str());
+    DeleteFileA((links_ / "desktop\\Demo.lnk").c_str());
+    ResetInstallState();
+  }
+  bool FinishingStepsRan() {
+    return RegistryKeyExists(HKEY_CURRENT_USER, kTestKey) ||
+           FileExists(links_ / "programs\\Demo.lnk") || FileExists(links_ / "desktop\\Demo.lnk");
+  }
+  static int Count(const UiRobot& robot, bool (*matches)(const WindowSnapshot&)) {
+    int count = 0;
+    for (const WindowSnapshot& w : robot.Seen()) {
+      count += matches(w) ? 1 : 0;
+    }
+    return count;
+  }
+
+  Distribution dist_;
+  ScopedModuleFolder module_{dist_.Path() + "\\"};
+  TempFolder target_{"dest"};
+  TempFolder links_{"links"};
+  std::string destination_ = target_ / "Demo";
+  SavedRegistryValue programs_{HKEY_CURRENT_USER, kShellFolders, "Programs"};
+  SavedRegistryValue desktop_{HKEY_CURRENT_USER, kShellFolders, "Desktop"};
+  SavedRegistryValue grpConv_{HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv"};
+  TestOwner owner_;
+};
+
+TEST_F(InstallRunTest, WithoutOptionalGroupsOnePageLeadsStraightToTheCopy) {
+  Write("Group1=Main.Files\nDescription1=Copying files...\n",
+        "[Main.Files]\nreadme.txt\nsub\\b.txt,src\\b.txt\n");
+  dist_.AddFile("readme.txt", "readme");
+  dist_.AddFile("src\\b.txt", "b");
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.Expect("completion", IsMessageBox, [](UiRobot&, const WindowSnapshot& w) {
+    EXPECT_EQ("Demo Setup", w.caption);
+    EXPECT_EQ("Setup has finished installing Demo on your computer.", w.MessageText());
+    EXPECT_FALSE(w.Has(IDCANCEL));
+    EXPECT_EQ(LoadIconA(installState.instance, MAKEINTRESOURCEA(IDI_SETUP)), w.Icon());
+    UiRobot::Click(w.window, IDOK);
+  });
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ(0, Count(robot, IsOptionsPage));
+  EXPECT_EQ(1, Count(robot, IsProgressWindow)); // no checking window without options
+  EXPECT_EQ("readme", ReadTextFile(destination_ + "\\readme.txt"));
+  EXPECT_EQ("b", ReadTextFile(destination_ + "\\sub\\b.txt"));
+  std::string dir;
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, kTestKey, "Dir", &dir));
+  EXPECT_EQ(destination_, dir.c_str());
+  EXPECT_TRUE(FileExists(links_ / "programs\\Demo.lnk"));
+  EXPECT_EQ(INVALID_HANDLE_VALUE, installState.infHandle);
+  EXPECT_EQ(NULL, installState.progressWindow);
+}
+
+// Back keeps the choices; a destination changed on the first page is measured again.
+TEST_F(InstallRunTest, BackKeepsTheChoicesAndANewDestinationIsMeasuredAgain) {
+  Write("Group1=Main.Files\nDescription1=Main\nGroup2=Extra.Files\nDescription2=Extra\n"
+        "Option2=Extras\n",
+        "[Main.Files]\nmain.bin\n[Extra.Files]\nextra.bin\n");
+  const std::string big(300000, 'm');
+  dist_.AddFile("main.bin", big);
+  dist_.AddFile("extra.bin", "x");
+  const std::string second = target_ / "Second";
+  MakeFolders(second);
+  WriteTextFile(second + "\\main.bin", big); // already there at its full size: net 0
+  std::string firstRequired;
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.Expect("options page", IsOptionsPage, [&](UiRobot& r, const WindowSnapshot& w) {
+    firstRequired = w.Text(IDC_REQUIRED_VALUE);
+    UiRobot::Click(w.window, IDC_OPTION1); // clear Extras
+    r.Later([page = w.window] { UiRobot::Click(page, IDC_BACK); });
+  });
+  robot.Expect("destination page again", IsDestinationPage, [&](UiRobot&, const WindowSnapshot& w) {
+    CopyText(installState.destinationFolder, MAX_PATH, second.c_str());
+    UiRobot::Click(w.window, IDC_NEXT);
+  });
+  robot.Expect("options page again", IsOptionsPage, [&](UiRobot&, const WindowSnapshot& w) {
+    EXPECT_EQ(BST_UNCHECKED, SendMessageA(GetDlgItem(w.window, IDC_OPTION1), BM_GETCHECK, 0, 0));
+    EXPECT_EQ("0.29 MB", firstRequired); // main.bin in whole clusters, and extra.bin
+    EXPECT_EQ("0.00 MB", w.Text(IDC_REQUIRED_VALUE));
+    UiRobot::Click(w.window, IDC_NEXT);
+  });
+  robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ(3, Count(robot, IsProgressWindow)); // two checking passes, then the copy
+  EXPECT_FALSE(FolderExists(destination_));
+  EXPECT_TRUE(FileExists(second + "\\main.bin"));
+  EXPECT_FALSE(FileExists(second + "\\extra.bin"));
+}
+
+TEST_F(InstallRunTest, CancelConfirmedOnAPageEndsTheRunWithNothingDone) {
+  Write("Group1=Main.Files\nDescription1=Main\nGroup2=Extra.Files\nDescription2=Extra\n"
+        "Option2=Extras\n",
+        "[Main.Files]\nmain.txt\n[Extra.Files]\nextra.txt\n");
+  dist_.AddFile("main.txt", "m");
+  dist_.AddFile("extra.txt", "x");
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.ExpectAndClick("options page", IsOptionsPage, IDC_CANCEL);
+  robot.ExpectAndClick("exit question", IsExitQuestion, IDC_NEXT); // Exit Setup
+  EXPECT_EQ(0, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_FALSE(FolderExists(destination_));
+  EXPECT_FALSE(FinishingStepsRan());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, installState.infHandle);
+}
+
+// Clicks the progress window's Cancel while the copy announces its third line.
+class CancelOnThirdStep {
+public:
+  CancelOnThirdStep() {
+    hook_ = SetWindowsHookExA(WH_CALLWNDPROC, Watch, NULL, GetCurrentThreadId());
+  }
+  ~CancelOnThirdStep() {
+    UnhookWindowsHookEx(hook_);
+  }
+
+private:
+  static LRESULT CALLBACK Watch(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* sent = (const CWPSTRUCT*)lParam;
+    if (code == HC_ACTION && sent->message == WM_SETUP_PROGRESS && sent->wParam != 0 &&
+        progressCount == 2) {
+      UiRobot::Click(sent->hwnd, IDC_CANCEL);
+    }
+    return CallNextHookEx(NULL, code, wParam, lParam);
+  }
+  HHOOK hook_;
+};
+
+TEST_F(InstallRunTest, CancelDuringTheCopyWaitsForTheCurrentFile) {
+  Write("Group1=Main.Files\nDescription1=Main\n",
+        "[Main.Files]\n1.txt\n2.txt\n3.txt\n4.txt\n5.txt\n");
+  for (const char* name : {"1.txt", "2.txt", "3.txt", "4.txt", "5.txt"}) {
+    dist_.AddFile(name, name);
+  }
+  for (int exit : {0, 1}) {
+    SCOPED_TRACE(exit ? "Exit Setup" : "Resume");
+    ClearEffects();
+    UiRobot robot;
+    CancelOnThirdStep cancel;
+    robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+    robot.Expect("exit question", IsExitQuestion, [&](UiRobot&, const WindowSnapshot& w) {
+      EXPECT_TRUE(FileExists(destination_ + "\\3.txt")); // the file under way is finished
+      EXPECT_FALSE(FileExists(destination_ + "\\4.txt"));
+      UiRobot::Click(w.window, exit ? IDC_NEXT : IDC_CANCEL);
+    });
+    robot.Expect("last message", IsMessageBox, [&](UiRobot&, const WindowSnapshot& w) {
+      EXPECT_EQ(exit ? "Setup did not complete successfully!"
+                     : "Setup has finished installing Demo on your computer.",
+                w.MessageText());
+      UiRobot::Click(w.window, IDOK);
+    });
+    EXPECT_EQ(1, Run());
+    EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+    EXPECT_EQ(exit ? 3 : 5, progressCount);
+    EXPECT_EQ(!exit, FileExists(destination_ + "\\5.txt"));
+    EXPECT_EQ(!exit, FinishingStepsRan());
+  }
+}
+
+BOOL WINAPI RefuseWithAccessDenied(HWND, HINF, PCSTR, UINT, HKEY, PCSTR, UINT, PSP_FILE_CALLBACK_A,
+                                   PVOID, HDEVINFO, PSP_DEVINFO_DATA) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+BOOL WINAPI RefuseWithoutSystemText(HWND, HINF, PCSTR, UINT, HKEY, PCSTR, UINT, PSP_FILE_CALLBACK_A,
+                                    PVOID, HDEVINFO, PSP_DEVINFO_DATA) {
+  SetLastError(0x20001234); // an application-defined code the system has no text for
+  return FALSE;
+}
+
+std::string SystemText(DWORD error) {
+  char text[512] = "";
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, NULL, error, LANG_USER_DEFAULT, text, sizeof text,
+                 NULL);
+  return text;
+}
+
+// Each failure after the wizard: its own message first, then the failure message, and no
+// finishing step; files copied before the failure stay.
+TEST_F(InstallRunTest, FailuresAfterTheWizardSkipTheFinishingSteps) {
+  struct Case {
+    const char* name;
+    InstallSectionFunction install;
+    std::string firstMessage;
+    const char* firstCaption;
+  } cases[] = {
+      {"missing source", SetupInstallFromInfSectionA,
+       "There was an error copying missing.txt\n\n" + SystemText(ERROR_FILE_NOT_FOUND),
+       "Setup Error"},
+      {"default_install refused", RefuseWithAccessDenied,
+       "There was an error updating your system settings.\n\n" + SystemText(ERROR_ACCESS_DENIED),
+       "Setup Error"},
+      {"refused, no system text", RefuseWithoutSystemText,
+       "There was an error updating your system settings.\n\n", "Setup Error"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool missingSource = c.install == SetupInstallFromInfSectionA;
+    Write("Group1=Main.Files\nDescription1=Main\nGroup2=Later.Files\nDescription2=Later\n",
+          std::string("[Main.Files]\nfirst.txt\n") + (missingSource ? "missing.txt\n" : "") +
+              "[Later.Files]\nlater.txt\n");
+    dist_.AddFile("first.txt", "1");
+    dist_.AddFile("later.txt", "2");
+    ClearEffects();
+    installSection = c.install;
+    UiRobot robot;
+    robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+    robot.Expect("first message", IsMessageBox, [&](UiRobot&, const WindowSnapshot& w) {
+      EXPECT_EQ(c.firstMessage, w.MessageText());
+      EXPECT_EQ(c.firstCaption, w.caption);
+      EXPECT_EQ(LoadIconA(NULL, IDI_WARNING), w.Icon());
+      EXPECT_EQ(installState.progressWindow, GetWindow(w.window, GW_OWNER));
+      UiRobot::Click(w.window, IDOK);
+    });
+    robot.Expect("failure message", IsMessageBox, [&](UiRobot&, const WindowSnapshot& w) {
+      EXPECT_EQ("Setup did not complete successfully!", w.MessageText());
+      EXPECT_EQ("Demo Setup", w.caption);
+      EXPECT_EQ(LoadIconA(NULL, IDI_ERROR), w.Icon());
+      EXPECT_EQ(owner_.Window(), GetWindow(w.window, GW_OWNER));
+      UiRobot::Click(w.window, IDOK);
+    });
+    EXPECT_EQ(1, Run());
+    EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+    EXPECT_TRUE(FileExists(destination_ + "\\first.txt"));
+    EXPECT_EQ(!missingSource, FileExists(destination_ + "\\later.txt"));
+    EXPECT_FALSE(FinishingStepsRan());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, installState.infHandle);
+  }
+}
+
+// A destination whose drive reports no free space (a network path names no drive) is refused
+// even without options; the destination page comes back for another choice.
+TEST_F(InstallRunTest, ADriveWithNoFreeSpaceSendsTheUserBackToTheDestination) {
+  destination_ = "\\\\nowhere\\share\\Demo";
+  Write("Group1=Main.Files\nDescription1=Main\n", "[Main.Files]\nmain.txt\n");
+  dist_.AddFile("main.txt", "m");
+  const std::string usable = target_ / "Usable";
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.Expect("space message", IsMessageBox, [](UiRobot&, const WindowSnapshot& w) {
+    EXPECT_EQ("There is insufficient space on Drive \\\\ to install the currently selected "
+              "options.",
+              w.MessageText());
+    EXPECT_EQ("Demo Setup", w.caption);
+    EXPECT_EQ(LoadIconA(NULL, IDI_ERROR), w.Icon());
+    UiRobot::Click(w.window, IDOK);
+  });
+  robot.Expect("destination page again", IsDestinationPage, [&](UiRobot&, const WindowSnapshot& w) {
+    CopyText(installState.destinationFolder, MAX_PATH, usable.c_str());
+    UiRobot::Click(w.window, IDC_NEXT);
+  });
+  robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ("m", ReadTextFile(usable + "\\main.txt"));
+}
+
+} // namespace
