@@ -99,8 +99,31 @@ build() {
 
 XVFB_PID=""
 WINESERVER_PID=""
+SMALL_DRIVE_DIR=$BUILD/small-drive
+SMALL_DRIVE_MOUNTED=no
+
+# A 1 MiB tmpfs as Wine's drive S:, for the space test against a real small drive. Where mounting
+# is refused, the test that needs it reports itself skipped with the reason given here.
+prepare_small_drive() {
+  local sudo=""
+  [ "$(id -u)" = 0 ] || sudo="sudo -n"
+  mkdir -p "$SMALL_DRIVE_DIR"
+  if mountpoint -q "$SMALL_DRIVE_DIR" ||
+    $sudo mount -t tmpfs -o size=1m kvs-small-drive "$SMALL_DRIVE_DIR" 2>"$BUILD/small-drive.log"; then
+    SMALL_DRIVE_MOUNTED=yes
+    ln -sfn "$SMALL_DRIVE_DIR" "$WINEPREFIX/dosdevices/s:"
+    export SMALL_DRIVE="S:"
+  else
+    export SMALL_DRIVE_UNAVAILABLE="mounting a 1 MiB tmpfs was refused: $(head -c 200 "$BUILD/small-drive.log")"
+    log "$SMALL_DRIVE_UNAVAILABLE"
+  fi
+}
 
 stop_session() {
+  if [ "$SMALL_DRIVE_MOUNTED" = yes ]; then
+    rm -f "$WINEPREFIX/dosdevices/s:"
+    umount "$SMALL_DRIVE_DIR" 2>/dev/null || sudo -n umount "$SMALL_DRIVE_DIR" 2>/dev/null || true
+  fi
   if [ -n "$WINESERVER_PID" ]; then
     wineserver -k 2>/dev/null || true
     kill "$WINESERVER_PID" 2>/dev/null || true
