@@ -99,31 +99,41 @@ build() {
 
 XVFB_PID=""
 WINESERVER_PID=""
-SMALL_DRIVE_DIR=$BUILD/small-drive
-SMALL_DRIVE_MOUNTED=no
+TEST_DRIVES_MOUNTED=()
 
-# A 1 MiB tmpfs as Wine's drive S:, for the space test against a real small drive. Where mounting
-# is refused, the test that needs it reports itself skipped with the reason given here.
-prepare_small_drive() {
+# Two 1 MiB tmpfs drives for tests of real limits: S: (small) and R: (read-only, holding
+# keep.txt). Where mounting is refused, the tests that need them report themselves skipped with
+# the reason given here.
+prepare_test_drives() {
   local sudo=""
   [ "$(id -u)" = 0 ] || sudo="sudo -n"
-  mkdir -p "$SMALL_DRIVE_DIR"
-  if mountpoint -q "$SMALL_DRIVE_DIR" ||
-    $sudo mount -t tmpfs -o size=1m kvs-small-drive "$SMALL_DRIVE_DIR" 2>"$BUILD/small-drive.log"; then
-    SMALL_DRIVE_MOUNTED=yes
-    ln -sfn "$SMALL_DRIVE_DIR" "$WINEPREFIX/dosdevices/s:"
-    export SMALL_DRIVE="S:"
-  else
-    export SMALL_DRIVE_UNAVAILABLE="mounting a 1 MiB tmpfs was refused: $(head -c 200 "$BUILD/small-drive.log")"
-    log "$SMALL_DRIVE_UNAVAILABLE"
-  fi
+  local letter dir
+  for letter in s r; do
+    dir=$BUILD/test-drive-$letter
+    mkdir -p "$dir"
+    if ! mountpoint -q "$dir"; then
+      if ! $sudo mount -t tmpfs -o size=1m "kvs-test-drive-$letter" "$dir" 2>"$BUILD/test-drives.log"; then
+        export TEST_DRIVES_UNAVAILABLE="mounting a 1 MiB tmpfs was refused: $(head -c 200 "$BUILD/test-drives.log")"
+        log "$TEST_DRIVES_UNAVAILABLE"
+        return
+      fi
+      TEST_DRIVES_MOUNTED+=("$dir")
+    fi
+    ln -sfn "$dir" "$WINEPREFIX/dosdevices/$letter:"
+  done
+  dir=$BUILD/test-drive-r
+  $sudo mount -o remount,rw "$dir"
+  echo "kept" >"$dir/keep.txt"
+  $sudo mount -o remount,ro "$dir"
+  export SMALL_DRIVE="S:" READONLY_DRIVE="R:"
 }
 
 stop_session() {
-  if [ "$SMALL_DRIVE_MOUNTED" = yes ]; then
-    rm -f "$WINEPREFIX/dosdevices/s:"
-    umount "$SMALL_DRIVE_DIR" 2>/dev/null || sudo -n umount "$SMALL_DRIVE_DIR" 2>/dev/null || true
-  fi
+  local dir
+  for dir in "${TEST_DRIVES_MOUNTED[@]}"; do
+    rm -f "$WINEPREFIX/dosdevices/${dir##*-}:"
+    umount "$dir" 2>/dev/null || sudo -n umount "$dir" 2>/dev/null || true
+  done
   if [ -n "$WINESERVER_PID" ]; then
     wineserver -k 2>/dev/null || true
     kill "$WINESERVER_PID" 2>/dev/null || true

@@ -6,7 +6,7 @@ install_missing
 ensure_i386
 build
 start_session yes
-prepare_small_drive
+prepare_test_drives
 status=0
 log "Win32 tests under Wine"
 (cd "$BUILD32" && ctest --output-on-failure "$@") || status=1

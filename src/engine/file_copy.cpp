@@ -43,6 +43,44 @@ static void CreateFoldersOnTheWay(const char* targetPath, size_t start) {
   }
 }
 
+// Copies a file onto a target that is not there yet. A copy that fails part-way (a full drive)
+// leaves a truncated file under Wine, so whatever it left is removed again.
+static DWORD CopyToNewTarget(const char* source, const char* target) {
+  if (CopyFileA(source, target, FALSE)) {
+    return ERROR_SUCCESS;
+  }
+  DWORD error = GetLastError();
+  DeleteFileA(target);
+  return error;
+}
+
+// Replaces an existing target so that it is always either the old file or the complete new one:
+// the copy goes to a fresh name in the target's folder and takes the target's place only once
+// it is complete. Where no fresh name can be made there (a folder too long for one), the file is
+// copied over the target directly.
+static DWORD ReplaceExistingTarget(const char* source, const char* target) {
+  char folder[MAX_PATH];
+  CopyText(folder, sizeof folder, target);
+  size_t end = 0;
+  for (size_t i = 0; folder[i] != '\0'; ++i) {
+    if (folder[i] == '\\') {
+      end = i + 1; // keeps the separator, so a drive root stays a root
+    }
+  }
+  folder[end] = '\0';
+  char partial[MAX_PATH];
+  if (end == 0 || GetTempFileNameA(folder, "kvs", 0, partial) == 0) {
+    return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : GetLastError();
+  }
+  DWORD error = ERROR_SUCCESS;
+  if (!CopyFileA(source, partial, FALSE) ||
+      !MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
+    error = GetLastError();
+    DeleteFileA(partial);
+  }
+  return error;
+}
+
 int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) {
   INFCONTEXT context;
   if (!FindFirstLine(infHandle, sectionName, &context)) {
@@ -101,9 +139,12 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
     }
     CopyText(previousDirectory, sizeof previousDirectory, currentDirectory);
 
-    SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL); // fails harmlessly for a new file
-    if (!CopyFileA(lineText, targetText, FALSE)) {
-      ShowCopyError(quotedSource, GetLastError());
+    // Read-only and hidden targets are replaced too; this fails only for a target not there yet.
+    int targetExists = SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL);
+    DWORD error = targetExists ? ReplaceExistingTarget(lineText, targetText)
+                               : CopyToNewTarget(lineText, targetText);
+    if (error != ERROR_SUCCESS) {
+      ShowCopyError(quotedSource, error);
       return 0;
     }
   } while (FindNextLine(&context));

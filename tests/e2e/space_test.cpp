@@ -21,7 +21,7 @@ const char kTestKey[] = "Software\\KvsSpaceTest";
 TEST(EndToEnd, ATooSmallDriveIsRefusedUntilTheOptionIsCleared) {
   const char* drive = getenv("SMALL_DRIVE");
   if (drive == nullptr) {
-    const char* why = getenv("SMALL_DRIVE_UNAVAILABLE");
+    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
     GTEST_SKIP() << (why != nullptr ? why
                                     : "no small drive: run the tests through scripts/test.sh");
   }

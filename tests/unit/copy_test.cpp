@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <stdlib.h>
+
 #include <string>
 
 #include "engine/file_copy.h"
@@ -205,6 +207,24 @@ TEST_F(CopyTest, ADestinationWhoseParentIsMissingFailsTheFirstCopy) {
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Empty", 0)); // missing or empty: nothing
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "NoSuchSection", 0));
   EXPECT_TRUE(robot.AllMet()) << robot.Report();
+}
+
+TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
+  const char* small = getenv("SMALL_DRIVE");
+  if (small == nullptr) {
+    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
+    GTEST_SKIP() << (why != nullptr ? why
+                                    : "no test drives: run the tests through scripts/test.sh");
+  }
+  Load("[Files]\nbig.bin\n");
+  dist_.AddFile("big.bin", std::string(2000000, 'b'));
+  SetDestination(std::string(small) + "\\New");
+  UiRobot robot;
+  robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+  EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+  EXPECT_TRUE(robot.AllMet()) << robot.Report();
+  EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
+  DeleteTree(installState.destinationFolder);
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // boxes answered by the UI robot, its effects read back from disk and registry.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <string>
 
 #include "engine/install_driver.h"
@@ -307,6 +309,102 @@ TEST_F(InstallRunTest, ADriveWithNoFreeSpaceSendsTheUserBackToTheDestination) {
   EXPECT_EQ(1, Run());
   EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
   EXPECT_EQ("m", ReadTextFile(usable + "\\main.txt"));
+}
+
+// Faults the platform raises during the copy. Each ends with the copy error naming the file, then
+// the failure message; a file the installation does not name is untouched, and a named file is
+// the old one or the complete new one. Size1 is stale on purpose, so the space test lets even
+// the small drive through.
+class CopyFaultTest : public InstallRunTest {
+protected:
+  // error: what the platform reports for b.bin; 0 when the destination itself cannot be made.
+  void RunFaultCase(const std::string& destination, DWORD error) {
+    destination_ = destination;
+    Write("Group1=Main.Files\nDescription1=Main\nSize1=1\nGroup2=Extra.Files\n"
+          "Description2=Extra\nOption2=Extras\nSize2=1\n",
+          "[Main.Files]\na.bin\nb.bin\nc.txt\n[Extra.Files]\nextra.txt\n");
+    dist_.AddFile("a.bin", std::string(300000, 'a'));
+    dist_.AddFile("b.bin", bigNew_);
+    dist_.AddFile("c.txt", "c");
+    ClearEffects();
+    if (error != 0) {
+      MakeFolders(destination_);
+      WriteTextFile(destination_ + "\\keep.txt", "mine"); // not named by the installation
+      WriteTextFile(destination_ + "\\b.bin", "old b");
+    }
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (error == ERROR_SHARING_VIOLATION) {
+      held = CreateFileA((destination_ + "\\b.bin").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING,
+                         0, NULL);
+    }
+    std::string copyError;
+    UiRobot robot;
+    robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+    robot.Expect("options page", IsOptionsPage, [&](UiRobot&, const WindowSnapshot& w) {
+      if (error == ERROR_FILE_NOT_FOUND) {
+        DeleteFileA(dist_.File("b.bin").c_str()); // gone between the check and the copy
+      }
+      UiRobot::Click(w.window, IDC_NEXT);
+    });
+    robot.Expect("copy error", IsMessageBox, [&](UiRobot&, const WindowSnapshot& w) {
+      copyError = w.MessageText();
+      UiRobot::Click(w.window, IDOK);
+    });
+    robot.Expect("failure message", IsMessageBox, [](UiRobot&, const WindowSnapshot& w) {
+      EXPECT_EQ("Setup did not complete successfully!", w.MessageText());
+      UiRobot::Click(w.window, IDOK);
+    });
+    EXPECT_EQ(1, Run());
+    if (held != INVALID_HANDLE_VALUE) {
+      CloseHandle(held);
+    }
+    EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+    if (error != 0) {
+      // A file held open cannot be replaced: the platform calls that access denied.
+      const DWORD reason = error == ERROR_SHARING_VIOLATION ? ERROR_ACCESS_DENIED : error;
+      EXPECT_EQ("There was an error copying b.bin\n\n" + SystemText(reason), copyError);
+      EXPECT_EQ(std::string(300000, 'a'), ReadTextFile(destination_ + "\\a.bin"));
+      const std::string named = ReadTextFile(destination_ + "\\b.bin");
+      EXPECT_TRUE(named == "old b" || named == bigNew_) << named.size() << " bytes";
+      EXPECT_EQ("mine", ReadTextFile(destination_ + "\\keep.txt"));
+      DeleteTree(destination_);
+    } else {
+      EXPECT_EQ(0u, copyError.find("There was an error copying a.bin\n\n")) << copyError;
+    }
+    EXPECT_FALSE(FileExists(destination_ + "\\c.txt"));
+    EXPECT_FALSE(FinishingStepsRan());
+  }
+  const std::string bigNew_ = std::string(900000, 'n');
+};
+
+TEST_F(CopyFaultTest, TargetHeldOpenOrSourceGoneAfterTheCheck) {
+  {
+    SCOPED_TRACE("the target is held open without sharing");
+    RunFaultCase(target_ / "Held", ERROR_SHARING_VIOLATION);
+  }
+  {
+    SCOPED_TRACE("the source is removed after the check");
+    RunFaultCase(target_ / "Gone", ERROR_FILE_NOT_FOUND);
+  }
+}
+
+TEST_F(CopyFaultTest, AFullOrReadOnlyDrive) {
+  const char* small = getenv("SMALL_DRIVE");
+  const char* readOnly = getenv("READONLY_DRIVE");
+  if (small == nullptr || readOnly == nullptr) {
+    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
+    GTEST_SKIP() << (why != nullptr ? why
+                                    : "no test drives: run the tests through scripts/test.sh");
+  }
+  {
+    SCOPED_TRACE("the drive fills up");
+    RunFaultCase(std::string(small) + "\\Full", ERROR_DISK_FULL);
+  }
+  {
+    SCOPED_TRACE("a read-only drive");
+    RunFaultCase(std::string(readOnly) + "\\Demo", 0);
+    EXPECT_EQ("kept\n", ReadTextFile(std::string(readOnly) + "\\keep.txt"));
+  }
 }
 
 } // namespace
