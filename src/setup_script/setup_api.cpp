@@ -26,8 +26,10 @@ int32_t GetSectionLineCount(HINF inf, const char* section) {
   return SetupGetLineCountA(inf, section);
 }
 
+SetDirectoryIdFunction setDirectoryId = SetupSetDirectoryIdA;
+
 int SetDestinationDirectoryId(HINF inf, const char* folder) {
-  return SetupSetDirectoryIdA(inf, 65600, folder) ? 1 : 0;
+  return setDirectoryId(inf, 65600, folder) ? 1 : 0;
 }
 
 InstallSectionFunction installSection = SetupInstallFromInfSectionA;

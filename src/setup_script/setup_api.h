@@ -20,6 +20,10 @@ int32_t GetSectionLineCount(HINF inf, const char* section);
 
 // Binds directory id 65600 to the destination folder.
 int SetDestinationDirectoryId(HINF inf, const char* folder);
+// The platform call behind it, which Wine never refuses for our id: tests put a refusing
+// stand-in here.
+typedef BOOL(WINAPI* SetDirectoryIdFunction)(HINF, DWORD, PCSTR);
+extern SetDirectoryIdFunction setDirectoryId;
 // Carries out "default_install" with its INI-file and registry operations only. On failure the
 // reason is in the thread's last error.
 int InstallDefaultSection(HWND owner, HINF inf);

@@ -33,6 +33,7 @@ protected:
   }
   void TearDown() override {
     installSection = SetupInstallFromInfSectionA;
+    setDirectoryId = SetupSetDirectoryIdA;
     DeleteRegistryTree(HKEY_CURRENT_USER, kTestKey);
   }
   // A distribution for "Demo" whose default_install records the destination in kTestKey.
@@ -309,6 +310,27 @@ TEST_F(InstallRunTest, ADriveWithNoFreeSpaceSendsTheUserBackToTheDestination) {
   EXPECT_EQ(1, Run());
   EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
   EXPECT_EQ("m", ReadTextFile(usable + "\\main.txt"));
+}
+
+BOOL WINAPI RefuseDirectoryId(HINF, DWORD, PCSTR) {
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return FALSE;
+}
+
+// The one quiet ending: a destination the Setup API will not take ends the run without a word.
+TEST_F(InstallRunTest, ARefusedDirectoryIdEndsTheRunQuietly) {
+  Write("Group1=Main.Files\nDescription1=Main\n", "[Main.Files]\nmain.txt\n");
+  dist_.AddFile("main.txt", "m");
+  setDirectoryId = RefuseDirectoryId;
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  EXPECT_EQ(0, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_TRUE(robot.MessageBoxes().empty());
+  EXPECT_EQ(0, Count(robot, IsProgressWindow));
+  EXPECT_FALSE(FolderExists(destination_));
+  EXPECT_FALSE(FinishingStepsRan());
+  EXPECT_EQ(INVALID_HANDLE_VALUE, installState.infHandle);
 }
 
 // Faults the platform raises during the copy. Each ends with the copy error naming the file, then
