@@ -2,8 +2,6 @@
 // to a Wine drive letter, named by SMALL_DRIVE.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <string>
 
 #include "robot/process_robot.h"
@@ -19,11 +17,9 @@ const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kTestKey[] = "Software\\KvsSpaceTest";
 
 TEST(EndToEnd, ATooSmallDriveIsRefusedUntilTheOptionIsCleared) {
-  const char* drive = getenv("SMALL_DRIVE");
+  const char* drive = TestDrive("SMALL_DRIVE");
   if (drive == nullptr) {
-    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
-    GTEST_SKIP() << (why != nullptr ? why
-                                    : "no small drive: run the tests through scripts/test.sh");
+    GTEST_SKIP() << MissingTestDrivesReason();
   }
   const std::string destination = std::string(drive) + "\\Demo";
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");

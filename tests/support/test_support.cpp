@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "setup_script/install_state.h"
@@ -192,6 +193,15 @@ ScopedModuleFolder::ScopedModuleFolder(const std::string& folderWithSeparator) {
 
 ScopedModuleFolder::~ScopedModuleFolder() {
   moduleFolderLocator = LocateExecutableFolder;
+}
+
+const char* TestDrive(const char* variable) {
+  return getenv(variable);
+}
+
+std::string MissingTestDrivesReason() {
+  const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
+  return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
 }
 
 void ResetInstallState() {

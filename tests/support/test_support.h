@@ -67,6 +67,12 @@ public:
   ~ScopedModuleFolder();
 };
 
+// The drive letter ("S:") that scripts/test.sh mapped for a test drive, named by its variable
+// ("SMALL_DRIVE": 1 MiB; "READONLY_DRIVE": read-only, holding keep.txt), or null; and why the
+// drives are missing, for a test's skip message.
+const char* TestDrive(const char* variable);
+std::string MissingTestDrivesReason();
+
 // installState and the progress counters back to their start-up values.
 void ResetInstallState();
 

@@ -4,8 +4,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <stdlib.h>
-
 #include <string>
 
 #include "engine/file_copy.h"
@@ -210,11 +208,9 @@ TEST_F(CopyTest, ADestinationWhoseParentIsMissingFailsTheFirstCopy) {
 }
 
 TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
-  const char* small = getenv("SMALL_DRIVE");
+  const char* small = TestDrive("SMALL_DRIVE");
   if (small == nullptr) {
-    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
-    GTEST_SKIP() << (why != nullptr ? why
-                                    : "no test drives: run the tests through scripts/test.sh");
+    GTEST_SKIP() << MissingTestDrivesReason();
   }
   Load("[Files]\nbig.bin\n");
   dist_.AddFile("big.bin", std::string(2000000, 'b'));

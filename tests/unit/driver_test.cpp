@@ -2,8 +2,6 @@
 // boxes answered by the UI robot, its effects read back from disk and registry.
 #include <gtest/gtest.h>
 
-#include <stdlib.h>
-
 #include <string>
 
 #include "engine/install_driver.h"
@@ -411,12 +409,10 @@ TEST_F(CopyFaultTest, TargetHeldOpenOrSourceGoneAfterTheCheck) {
 }
 
 TEST_F(CopyFaultTest, AFullOrReadOnlyDrive) {
-  const char* small = getenv("SMALL_DRIVE");
-  const char* readOnly = getenv("READONLY_DRIVE");
+  const char* small = TestDrive("SMALL_DRIVE");
+  const char* readOnly = TestDrive("READONLY_DRIVE");
   if (small == nullptr || readOnly == nullptr) {
-    const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
-    GTEST_SKIP() << (why != nullptr ? why
-                                    : "no test drives: run the tests through scripts/test.sh");
+    GTEST_SKIP() << MissingTestDrivesReason();
   }
   {
     SCOPED_TRACE("the drive fills up");
