@@ -211,6 +211,21 @@ TEST_F(InstallRunTest, CancelDuringTheCopyWaitsForTheCurrentFile) {
   }
 }
 
+// Only the button bits of the style count: Yes and No, but never the question mark.
+TEST_F(InstallRunTest, FinishedMessageTakesOnlyTheButtonsOfItsStyle) {
+  UiRobot robot;
+  robot.Expect("message", IsMessageBox, [](UiRobot&, const WindowSnapshot& w) {
+    EXPECT_EQ("Done.", w.MessageText());
+    EXPECT_EQ("Caption", w.caption);
+    EXPECT_TRUE(w.Has(IDYES) && w.Has(IDNO));
+    EXPECT_EQ(LoadIconA(installState.instance, MAKEINTRESOURCEA(IDI_SETUP)), w.Icon());
+    UiRobot::Click(w.window, IDNO);
+  });
+  EXPECT_EQ(IDNO,
+            ShowFinishedMessage(owner_.Window(), "Done.", "Caption", MB_YESNO | MB_ICONQUESTION));
+  EXPECT_TRUE(robot.AllMet()) << robot.Report();
+}
+
 BOOL WINAPI RefuseWithAccessDenied(HWND, HINF, PCSTR, UINT, HKEY, PCSTR, UINT, PSP_FILE_CALLBACK_A,
                                    PVOID, HDEVINFO, PSP_DEVINFO_DATA) {
   SetLastError(ERROR_ACCESS_DENIED);
