@@ -24,6 +24,14 @@ bool IsExitQuestion(const WindowSnapshot& w) {
 bool IsMessageBox(const WindowSnapshot& w) {
   return w.IsMessageBox();
 }
+bool IsFolderBrowser(const WindowSnapshot& w) {
+  for (const ControlState& c : w.controls) {
+    if (c.className == "SysTreeView32") {
+      return true;
+    }
+  }
+  return false;
+}
 bool IsAnyWindow(const WindowSnapshot&) {
   return true;
 }

@@ -18,6 +18,8 @@ bool IsOptionsPage(const WindowSnapshot& w);
 bool IsProgressWindow(const WindowSnapshot& w);
 bool IsExitQuestion(const WindowSnapshot& w);
 bool IsMessageBox(const WindowSnapshot& w);
+// The platform's folder browser: a dialog with a folder tree.
+bool IsFolderBrowser(const WindowSnapshot& w);
 bool IsAnyWindow(const WindowSnapshot& w);
 
 class UiRobot {
