@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "probe/runonce_probe.h"
+#include "robot/process_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/text_rules.h"
 #include "support/test_support.h"
@@ -142,6 +144,39 @@ TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
     EXPECT_EQ(std::string("runonce", 8), data);
     EXPECT_EQ((DWORD)REG_SZ, type);
   }
+}
+
+// "runonce -r" is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed at an
+// empty key nothing is written or started; with the real one the probe records its command line.
+TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  ASSERT_TRUE(FileExists(RunOnceProbe::ExePath())) << RunOnceProbe::ExePath();
+  RunOnceProbe probe("closed");
+  {
+    ScopedRegistryKey empty(HKEY_CURRENT_USER, "Software\\KvsNoMachine");
+    ScopedRegistryKey setup(HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup");
+    HKEY stand = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KvsNoMachine", 0,
+                                           KEY_ALL_ACCESS, &stand));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, stand));
+    HKEY runOnce = NULL;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS, &runOnce);
+    ScheduleRunOnce(1);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
+    RegCloseKey(stand);
+    ASSERT_NE(ERROR_SUCCESS, opened) << "the stand-in still leads to RunOnce";
+    std::string data;
+    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv", &data));
+    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &data));
+  }
+  probe.Tag("open");
+  ScheduleRunOnce(1);
+  // Both starts, had there been two, happened by now: once no probe of ours runs, the log is whole.
+  EXPECT_TRUE(WaitUntil([&] { return probe.Log().find("|open") != std::string::npos; }, 30000));
+  EXPECT_TRUE(WaitUntil([] { return !RunOnceProbe::Running(GetCurrentProcessId()); }, 30000));
+  EXPECT_EQ("runonce -r|open\r\n", probe.Log());
 }
 
 TEST_F(SystemTest, CompatibilityEntryOfTheInstalledProgramIsDeleted) {
