@@ -111,14 +111,48 @@ TEST_F(SystemTest, MissingEmptyOrOverlongShellFoldersGetNoShortcut) {
   EXPECT_FALSE(ReadShellFolder(folder, "Desktop"));
   EXPECT_STREQ("", folder);
   EXPECT_FALSE(ReadShellFolder(folder, "KvsNoSuchValue"));
+}
 
-  // A link path that would not fit its buffer is refused, not cut.
-  CopyText(installState.appName, kValueSize, std::string(127, 'a').c_str());
-  SetShellFolder("Programs", folder_ / std::string(150, 'p'));
-  MakeFolders(folder_ / std::string(150, 'p'));
-  CreateProgramShortcut("Programs");
-  EXPECT_FALSE(
-      FileExists(folder_ / (std::string(150, 'p') + "\\" + std::string(127, 'a') + ".lnk")));
+// Link path, target path and compatibility value name are built in 256-byte buffers: 255
+// characters fit; one more and the step is refused whole instead of acting on a cut name (a cut
+// compatibility name could delete another program's entry).
+TEST_F(SystemTest, NamesBeyond255CharactersAreRefusedWhole) {
+  if (RegistryKeyExists(HKEY_CURRENT_USER, kLayers)) {
+    GTEST_SKIP() << "this prefix already has a Layers key, which the test would remove";
+  }
+  ScopedRegistryKey layers(HKEY_CURRENT_USER, kLayers);
+  const std::string app(60, 'a');
+  CopyText(installState.appName, kValueSize, app.c_str());
+  const struct {
+    size_t linkLength, targetLength;
+    bool made;
+  } cases[] = {{255, 150, true}, {256, 150, false}, {150, 255, true}, {150, 256, false}};
+  for (const auto& c : cases) {
+    std::string links =
+        folder_ / std::string(c.linkLength - folder_.Path().size() - 6 - app.size(), 'p');
+    MakeFolders(links);
+    SetShellFolder("Programs", links);
+    std::string destination = "C:\\" + std::string(c.targetLength - 14, 'd');
+    std::string target = destination + "\\KvsApp.exe";
+    CopyText(installState.destinationFolder, MAX_PATH, destination.c_str());
+    layers.SetString(target, "WIN95");
+    layers.SetString(target.substr(0, 255), "WIN95");
+    ASSERT_EQ(c.linkLength, (links + "\\" + app + ".lnk").size());
+    ASSERT_EQ(c.targetLength, target.size());
+
+    CreateProgramShortcut("Programs");
+    ClearCompatibilityLayer();
+    std::string link = links + "\\" + app + ".lnk";
+    EXPECT_EQ(c.made, FileExists(link)) << c.linkLength << "/" << c.targetLength;
+    if (c.made) {
+      EXPECT_EQ(target, ReadLink(link).path);
+    }
+    std::string data;
+    EXPECT_EQ(c.targetLength <= 255,
+              !ReadRegistryValue(HKEY_CURRENT_USER, kLayers, target.substr(0, 255), &data))
+        << c.targetLength;
+    DeleteTree(links);
+  }
 }
 
 TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
