@@ -132,11 +132,6 @@ const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppComp
 class DemoRun {
 public:
   DemoRun() {
-    registryView = KEY_WOW64_32KEY; // machine-wide keys as the 32-bit installer sees them
-    saved_.emplace_back(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
-    saved_.emplace_back(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
-    saved_.emplace_back(HKEY_CURRENT_USER, kShellFolders, "Programs");
-    saved_.emplace_back(HKEY_CURRENT_USER, kShellFolders, "Desktop");
     DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
     DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
     DeleteLinks();
@@ -144,8 +139,12 @@ public:
     dist.SetSetupDat(
         ReplaceLine(ReadTextFile(dist.File("SETUP.DAT")), "Path=", "Path=" + destination));
     CopyFileA(RunOnceProbe::ExePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
-    hadLayers_ = RegistryKeyExists(HKEY_CURRENT_USER, kLayers);
-    layers_.SetString(InstalledExe(), "WIN95");
+    HKEY layers;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kLayers, 0, NULL, 0, KEY_SET_VALUE, NULL, &layers,
+                        NULL) == ERROR_SUCCESS) {
+      RegSetValueExA(layers, InstalledExe().c_str(), 0, REG_SZ, (const BYTE*)"WIN95", 6);
+      RegCloseKey(layers);
+    }
   }
   ~DemoRun() {
     DeleteLinks();
@@ -156,8 +155,6 @@ public:
     }
     DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
-    saved_.clear();
-    registryView = 0;
   }
   std::string InstalledExe() const {
     return destination + "\\KDemo.exe";
@@ -198,13 +195,6 @@ public:
            WaitUntil([&] { return !RunOnceProbe::Running(setup.ProcessId()); }, 30000);
   }
 
-  ScopedRegistryKey runOnceSetup{HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup"};
-  RunOnceProbe probe;
-  Distribution dist;
-  TempFolder target{"target"};
-  const std::string destination = target / "Kelvara Demo";
-  SetupProcess setup;
-
 private:
   static constexpr const char* kShellFolders =
       "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
@@ -212,9 +202,27 @@ private:
     DeleteFileA(DemoLink("Programs").c_str());
     DeleteFileA(DemoLink("Desktop").c_str());
   }
-  std::vector<SavedRegistryValue> saved_;
-  bool hadLayers_ = false;
-  ScopedRegistryKey layers_{HKEY_CURRENT_USER, kLayers};
+  struct View { // machine-wide keys as the 32-bit installer sees them
+    View() {
+      registryView = KEY_WOW64_32KEY;
+    }
+    ~View() {
+      registryView = 0;
+    }
+  } view_;
+  SavedRegistryValue grpConv_{HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv"};
+  SavedRegistryValue wrapper_{HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper"};
+  SavedRegistryValue programs_{HKEY_CURRENT_USER, kShellFolders, "Programs"};
+  SavedRegistryValue desktop_{HKEY_CURRENT_USER, kShellFolders, "Desktop"};
+  const bool hadLayers_ = RegistryKeyExists(HKEY_CURRENT_USER, kLayers);
+
+public:
+  ScopedRegistryKey runOnceSetup{HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup"};
+  RunOnceProbe probe;
+  Distribution dist;
+  TempFolder target{"target"};
+  const std::string destination = target / "Kelvara Demo";
+  SetupProcess setup;
 };
 
 struct Link {
