@@ -117,10 +117,11 @@ bool SaveWhenPainted(HWND window, int textId, const std::string& path) {
   return painted && SaveBitmap(last, path);
 }
 
-// The copy's progress window is up for moments only, and Wine puts a window's picture on the
-// screen only while its program waits for messages, which the copy loop does not. So Cancel is
-// clicked the moment the window is seen: the exit question then holds the copy with the window
-// fully drawn. The question is moved aside, the window's picture taken, and "Resume" goes on.
+// The copy's progress window is up for moments only, and under Wine what it draws reaches the
+// screen only when its program next waits for messages (a picture taken while the copy runs
+// shows what was there before). So Cancel is clicked the moment the window is seen: the exit
+// question's message loop then holds the copy with the window drawn. The question is moved
+// aside, the window's picture taken, and "Resume" lets the copy go on.
 bool TakeProgressPicture(SetupProcess& setup, const std::string& path) {
   HWND progress = NULL;
   const DWORD start = GetTickCount();
