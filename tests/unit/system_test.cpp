@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "probe/runonce_probe.h"
+#include "robot/process_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/text_rules.h"
 #include "support/test_support.h"
@@ -97,26 +99,67 @@ TEST_F(SystemTest, ShortcutsPointAtTheInstalledProgram) {
 TEST_F(SystemTest, MissingEmptyOrOverlongShellFoldersGetNoShortcut) {
   MakeFolders(folder_ / "Programs");
   SetShellFolder("Programs", folder_ / "Programs");
+  CreateProgramShortcut("Programs");
+  EXPECT_TRUE(FileExists(folder_ / "Programs\\Kvs Test App.lnk"));
+  // Wine refreshes "Desktop" while making a link, so it is emptied only now; a link made anyway
+  // would land in the prefix's own desktop folder.
+  char desktop[MAX_PATH] = "";
+  SHGetFolderPathA(NULL, CSIDL_DESKTOPDIRECTORY, NULL, 0, desktop);
+  const std::string strayLink = std::string(desktop) + "\\Kvs Test App.lnk";
+  DeleteFileA(strayLink.c_str());
   SetShellFolder("Desktop", "");
   char folder[256];
   EXPECT_FALSE(ReadShellFolder(folder, "Desktop"));
-  CreateProgramShortcut("Programs");
   CreateProgramShortcut("Desktop"); // silently nothing
-  EXPECT_TRUE(FileExists(folder_ / "Programs\\Kvs Test App.lnk"));
+  EXPECT_FALSE(FileExists(strayLink)) << strayLink;
 
   SetShellFolder("Desktop", "C:\\" + std::string(260, 'd'));
   memset(folder, '#', sizeof folder);
   EXPECT_FALSE(ReadShellFolder(folder, "Desktop"));
   EXPECT_STREQ("", folder);
   EXPECT_FALSE(ReadShellFolder(folder, "KvsNoSuchValue"));
+}
 
-  // A link path that would not fit its buffer is refused, not cut.
-  CopyText(installState.appName, kValueSize, std::string(127, 'a').c_str());
-  SetShellFolder("Programs", folder_ / std::string(150, 'p'));
-  MakeFolders(folder_ / std::string(150, 'p'));
-  CreateProgramShortcut("Programs");
-  EXPECT_FALSE(
-      FileExists(folder_ / (std::string(150, 'p') + "\\" + std::string(127, 'a') + ".lnk")));
+// Link path, target path and compatibility value name are built in 256-byte buffers: 255
+// characters fit; one more and the step is refused whole instead of acting on a cut name (a cut
+// compatibility name could delete another program's entry).
+TEST_F(SystemTest, NamesBeyond255CharactersAreRefusedWhole) {
+  if (RegistryKeyExists(HKEY_CURRENT_USER, kLayers)) {
+    GTEST_SKIP() << "this prefix already has a Layers key, which the test would remove";
+  }
+  ScopedRegistryKey layers(HKEY_CURRENT_USER, kLayers);
+  const std::string app(60, 'a');
+  CopyText(installState.appName, kValueSize, app.c_str());
+  const struct {
+    size_t linkLength, targetLength;
+    bool made;
+  } cases[] = {{255, 150, true}, {256, 150, false}, {150, 255, true}, {150, 256, false}};
+  for (const auto& c : cases) {
+    std::string links =
+        folder_ / std::string(c.linkLength - folder_.Path().size() - 6 - app.size(), 'p');
+    MakeFolders(links);
+    SetShellFolder("Programs", links);
+    std::string destination = "C:\\" + std::string(c.targetLength - 14, 'd');
+    std::string target = destination + "\\KvsApp.exe";
+    CopyText(installState.destinationFolder, MAX_PATH, destination.c_str());
+    layers.SetString(target, "WIN95");
+    layers.SetString(target.substr(0, 255), "WIN95");
+    ASSERT_EQ(c.linkLength, (links + "\\" + app + ".lnk").size());
+    ASSERT_EQ(c.targetLength, target.size());
+
+    CreateProgramShortcut("Programs");
+    ClearCompatibilityLayer();
+    std::string link = links + "\\" + app + ".lnk";
+    EXPECT_EQ(c.made, FileExists(link)) << c.linkLength << "/" << c.targetLength;
+    if (c.made) {
+      EXPECT_EQ(target, ReadLink(link).path);
+    }
+    std::string data;
+    EXPECT_EQ(c.targetLength <= 255,
+              !ReadRegistryValue(HKEY_CURRENT_USER, kLayers, target.substr(0, 255), &data))
+        << c.targetLength;
+    DeleteTree(links);
+  }
 }
 
 TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
@@ -142,6 +185,39 @@ TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
     EXPECT_EQ(std::string("runonce", 8), data);
     EXPECT_EQ((DWORD)REG_SZ, type);
   }
+}
+
+// "runonce -r" is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed at an
+// empty key nothing is written or started; with the real one the probe records its command line.
+TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  ASSERT_TRUE(FileExists(RunOnceProbe::ExePath())) << RunOnceProbe::ExePath();
+  RunOnceProbe probe("closed");
+  {
+    ScopedRegistryKey empty(HKEY_CURRENT_USER, "Software\\KvsNoMachine");
+    ScopedRegistryKey setup(HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup");
+    HKEY stand = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\KvsNoMachine", 0,
+                                           KEY_ALL_ACCESS, &stand));
+    ASSERT_EQ(ERROR_SUCCESS, RegOverridePredefKey(HKEY_LOCAL_MACHINE, stand));
+    HKEY runOnce = NULL;
+    LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunOnce, 0, KEY_ALL_ACCESS, &runOnce);
+    ScheduleRunOnce(1);
+    RegOverridePredefKey(HKEY_LOCAL_MACHINE, NULL);
+    RegCloseKey(stand);
+    ASSERT_NE(ERROR_SUCCESS, opened) << "the stand-in still leads to RunOnce";
+    std::string data;
+    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv", &data));
+    EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &data));
+  }
+  probe.Tag("open");
+  ScheduleRunOnce(1);
+  // Both starts, had there been two, happened by now: once no probe of ours runs, the log is whole.
+  EXPECT_TRUE(WaitUntil([&] { return probe.Log().find("|open") != std::string::npos; }, 30000));
+  EXPECT_TRUE(WaitUntil([] { return !RunOnceProbe::Running(GetCurrentProcessId()); }, 30000));
+  EXPECT_EQ("runonce -r|open\r\n", probe.Log());
 }
 
 TEST_F(SystemTest, CompatibilityEntryOfTheInstalledProgramIsDeleted) {
