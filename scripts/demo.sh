@@ -17,13 +17,6 @@ if [ ! -f "$WINEPREFIX/.ready" ] && [ -f "$BUILD/wineprefix/.ready" ]; then
   cp -a "$BUILD/wineprefix" "$WINEPREFIX"
 fi
 start_session "$own_display"
-# On the private display there is no window manager: Wine draws the window frames itself, so
-# that the pictures show the captions.
-if [ "$own_display" = yes ]; then
-  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-else
-  wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
-fi
 demo=$BUILD/demo-distribution
 rm -rf "$demo"
 cp -r "$ROOT/examples/demo" "$demo"
@@ -31,9 +24,6 @@ cp "$BUILD32/setup.exe" "$demo/"
 driver=$BUILD32/tests/demo_driver.exe
 # An earlier demo install goes first, so that the listing shows this run's.
 wine "$driver" forget
-# The example installs into C:\Kelvara\Demo; setup.exe makes only the last level of a
-# destination, so its parent must be there.
-mkdir -p "$WINEPREFIX/drive_c/Kelvara"
 status=0
 if [ "$own_display" = no ]; then
   log "running setup.exe from $demo: click through it"

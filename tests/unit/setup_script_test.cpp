@@ -84,7 +84,7 @@ TEST_F(LoadingTest, LoadsTheExampleDistribution) {
   EXPECT_STREQ("Kelvara Demo", installState.appName);
   EXPECT_STREQ("KDemo", installState.exeName);
   EXPECT_STREQ("Kelvara Demo Setup", installState.title);
-  EXPECT_STREQ("C:\\Kelvara\\Demo", installState.destinationFolder);
+  EXPECT_STREQ("C:\\Program Files\\Kelvara Demo", installState.destinationFolder);
 }
 
 TEST_F(LoadingTest, EachLoadingErrorHasItsMessageInTheOrderTested) {
