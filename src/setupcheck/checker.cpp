@@ -368,6 +368,11 @@ int64_t Checker::MeasureGroup(const Group& group, bool* measured) {
               section.name + "]");
       break;
     }
+    if (line.keyWritten) {
+      Add(line.lineNumber, kWarning,
+          "the text before \"=\" is an INF key, not part of the line: the installer reads " +
+              Quoted(text));
+    }
     int64_t size = 0;
     CheckGroupLine(text, line.lineNumber, &size);
     char target[kLineTextLimit + 1];

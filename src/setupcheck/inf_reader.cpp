@@ -158,12 +158,14 @@ void ReadLine(Scanner* s, InfSection* section) {
   InfLine line;
   line.lineNumber = s->lineNumber;
   line.hasKey = false;
+  line.keyWritten = false;
   bool keyPhase = true;
   for (;;) {
     std::string field;
     char end = ReadField(s, keyPhase, &field);
     if (end == '=') {
       line.hasKey = true;
+      line.keyWritten = true;
       line.key = field;
       keyPhase = false;
       continue;
