@@ -16,8 +16,8 @@ enum {
 };
 
 struct InfLine {
-  int lineNumber; // physical line (from 1) on which the INF line starts
-  bool hasKey;    // "key=..." or a line of a single field, which is its own key
+  int lineNumber;  // physical line (from 1) on which the INF line starts
+  bool hasKey;     // "key=..." or a line of a single field, which is its own key
   bool keyWritten; // the key came before an "=" (it is then not part of the line text)
   std::string key;
   std::vector<std::string> fields; // as written, quotes resolved, before substitution

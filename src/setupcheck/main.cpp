@@ -7,6 +7,7 @@
 #include <string>
 
 #include "checker.h"
+#include "setup_script/text_rules.h"
 
 namespace {
 
@@ -49,8 +50,10 @@ void PrintJson(const CheckResult& result, bool withSizes) {
   if (withSizes) {
     printf(",\"sizes\":[");
     for (size_t i = 0; i < result.sizes.size(); ++i) {
-      printf("%s{\"key\":\"Size%d\",\"bytes\":%ld}", i == 0 ? "" : ",", result.sizes[i].group,
-             (long)result.sizes[i].bytes);
+      char entry[80];
+      FormatText(entry, sizeof entry, "{\"key\":\"Size%d\",\"bytes\":%d}", result.sizes[i].group,
+                 (int)result.sizes[i].bytes);
+      printf("%s%s", i == 0 ? "" : ",", entry);
     }
     printf("]");
   }
@@ -69,7 +72,9 @@ void PrintText(const CheckResult& result, bool withSizes) {
   if (withSizes) {
     // The figures setup.exe writes to sizes.txt, ready for the [KVSetup] section.
     for (const MeasuredSize& size : result.sizes) {
-      printf("Size%d=%ld\n", size.group, (long)size.bytes);
+      char line[48];
+      FormatText(line, sizeof line, "Size%d=%d", size.group, (int)size.bytes);
+      printf("%s\n", line);
     }
   }
 }
