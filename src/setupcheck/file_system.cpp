@@ -1,0 +1,130 @@
+#include "file_system.h"
+
+#include <stdio.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#endif
+
+#ifdef _WIN32
+
+FileKind ExamineFile(const std::string& path, int64_t* size) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+    return kNoFile;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return kFolder;
+  }
+  *size = (int64_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
+  return kRegularFile;
+}
+
+FileKind FindBelow(const std::string& folder, const std::string& relative, int64_t* size,
+                   std::string* found) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+    path.push_back('\\');
+  }
+  path += relative;
+  if (found != nullptr) {
+    *found = path;
+  }
+  return ExamineFile(path, size);
+}
+
+#else
+
+FileKind ExamineFile(const std::string& path, int64_t* size) {
+  struct stat data;
+  if (stat(path.c_str(), &data) != 0) {
+    return kNoFile;
+  }
+  if (S_ISDIR(data.st_mode)) {
+    return kFolder;
+  }
+  if (!S_ISREG(data.st_mode)) {
+    return kNoFile;
+  }
+  *size = (int64_t)data.st_size;
+  return kRegularFile;
+}
+
+// The entry of folder whose name matches without regard to ASCII case; false when none does.
+static bool FindEntryIgnoringCase(const std::string& folder, const std::string& name,
+                                  std::string* found) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    return false;
+  }
+  bool matched = false;
+  while (struct dirent* entry = readdir(dir)) {
+    if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+      *found = entry->d_name;
+      matched = true;
+      break;
+    }
+  }
+  closedir(dir);
+  return matched;
+}
+
+FileKind FindBelow(const std::string& folder, const std::string& relative, int64_t* size,
+                   std::string* found) {
+  std::string path = folder;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    size_t end = relative.find_first_of("\\/", start);
+    if (end == std::string::npos) {
+      end = relative.size();
+    }
+    std::string part = relative.substr(start, end - start);
+    start = end + 1;
+    if (part != "." && part != "..") {
+      // Windows drops the dots and blanks that end a name.
+      size_t kept = part.find_last_not_of(". ");
+      part.erase(kept == std::string::npos ? 0 : kept + 1);
+    }
+    if (part.empty()) {
+      continue; // a doubled separator names the same folder
+    }
+    std::string candidate = path + "/" + part;
+    int64_t ignored = 0;
+    std::string actual;
+    if (ExamineFile(candidate, &ignored) == kNoFile && part != "." && part != ".." &&
+        FindEntryIgnoringCase(path, part, &actual)) {
+      candidate = path + "/" + actual;
+    }
+    path = candidate;
+  }
+  if (found != nullptr) {
+    *found = path;
+  }
+  return ExamineFile(path, size);
+}
+
+#endif
+
+int ReadWholeFile(const std::string& path, size_t limit, std::string* contents) {
+  contents->clear();
+  int64_t size = 0;
+  if (ExamineFile(path, &size) != kRegularFile) {
+    return 0;
+  }
+  if ((uint64_t)size > (uint64_t)limit) {
+    return -1;
+  }
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return 0;
+  }
+  contents->resize((size_t)size);
+  size_t got = size > 0 ? fread(&(*contents)[0], 1, (size_t)size, file) : 0;
+  fclose(file);
+  contents->resize(got);
+  return got == (size_t)size ? 1 : 0;
+}

@@ -1,0 +1,41 @@
+// libFuzzer target for the INF and INI reader: any bytes must parse without a fault, and every
+// text it hands on must keep the platform's limits.
+#include <stdint.h>
+#include <stdlib.h>
+
+#include "inf_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  InfFile inf;
+  inf.folder = "C:\\dist\\";
+  ReadInf((const char*)data, size, &inf);
+  for (const InfSection& section : inf.sections) {
+    if (section.name.size() > kInfSectionNameLimit) {
+      abort();
+    }
+    for (const InfLine& line : section.lines) {
+      if (line.fields.empty() || line.key.size() > kInfFieldLimit) {
+        abort();
+      }
+      for (const std::string& field : line.fields) {
+        if (field.size() > kInfFieldLimit ||
+            SubstituteField(inf, field).size() > kInfSubstitutedLimit) {
+          abort();
+        }
+      }
+      InfLineText(inf, line);
+    }
+  }
+  IniFile ini;
+  ReadIni((const char*)data, size, &ini);
+  for (const IniSection& section : ini.sections) {
+    for (const IniKey& key : section.keys) {
+      size_t full = 0;
+      if (IniValueText(FindIniKey(ini, section.name.c_str(), key.name.c_str()), 128, &full).size() >
+          127) {
+        abort();
+      }
+    }
+  }
+  return 0;
+}

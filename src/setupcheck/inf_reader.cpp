@@ -1,0 +1,564 @@
+#include "inf_reader.h"
+
+#include <unordered_map>
+
+namespace {
+
+const char kControlZ = '\x1a'; // the old end-of-file mark: nothing after it is read
+
+bool IsSpace(char c) {
+  return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const char* b) {
+  size_t i = 0;
+  for (; i < a.size() && b[i] != '\0'; ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+      return false;
+    }
+  }
+  return i == a.size() && b[i] == '\0';
+}
+
+std::string LowerName(const std::string& name) {
+  std::string lower = name;
+  for (char& c : lower) {
+    c = LowerAscii(c);
+  }
+  return lower;
+}
+
+// Field text never holds a zero byte (it reads as a blank) and never grows past the limit.
+void AppendCapped(std::string* out, const std::string& text, size_t from, size_t to) {
+  for (size_t i = from; i < to && out->size() < kInfFieldLimit; ++i) {
+    out->push_back(text[i] == '\0' ? ' ' : text[i]);
+  }
+}
+
+struct Scanner {
+  const std::string& text;
+  size_t pos;
+  int lineNumber;
+
+  bool AtEnd(size_t p) const {
+    return p >= text.size() || text[p] == kControlZ;
+  }
+  bool AtLineEnd(size_t p) const {
+    return AtEnd(p) || text[p] == '\n';
+  }
+  void SkipToLineEnd() {
+    while (!AtLineEnd(pos)) {
+      ++pos;
+    }
+  }
+};
+
+const size_t kNoRun = (size_t)-1;
+
+// A run of backslashes: followed (after blanks and perhaps a comment) by the line end, the line
+// continues on the next one; before the end of the file it is dropped; before anything else it
+// is text, with the blanks before and after it. Returns true for a continuation.
+bool ReadBackslashes(Scanner* s, std::string* out, size_t runStart) {
+  size_t q = s->pos;
+  for (;;) {
+    if (s->AtEnd(q)) {
+      s->pos = q;
+      return false;
+    }
+    char c = s->text[q];
+    if (c == '\n') {
+      ++s->lineNumber;
+      s->pos = q + 1;
+      return true;
+    }
+    if (c == '\\' || IsSpace(c)) {
+      ++q;
+    } else if (c == ';') {
+      while (!s->AtLineEnd(q)) {
+        ++q;
+      }
+    } else {
+      AppendCapped(out, s->text, runStart != kNoRun ? runStart : s->pos, q);
+      s->pos = q;
+      return false;
+    }
+  }
+}
+
+// Quoted text up to the closing quote ("" is one quote) or the line end.
+void ReadQuoted(Scanner* s, std::string* out) {
+  size_t p = s->pos;
+  while (!s->AtLineEnd(p)) {
+    if (s->text[p] == '"') {
+      if (p + 1 < s->text.size() && s->text[p + 1] == '"') {
+        AppendCapped(out, s->text, p, p + 1);
+        p += 2;
+        continue;
+      }
+      s->pos = p + 1;
+      return;
+    }
+    AppendCapped(out, s->text, p, p + 1);
+    ++p;
+  }
+  s->pos = p;
+}
+
+// One field; returns what ended it: '=' (only while reading the key), ',', ';' or '\n' for the
+// line's end. Blanks inside a field stay, blanks around it go. A zero byte is text in a key
+// but a blank in a value, and a blank inside a run of blanks.
+char ReadField(Scanner* s, bool keyPhase, std::string* out) {
+  size_t runStart = kNoRun;
+  bool leading = true;
+  for (;;) {
+    size_t p = s->pos;
+    if (s->AtLineEnd(p)) {
+      return '\n';
+    }
+    char c = s->text[p];
+    if (leading && IsSpace(c)) {
+      ++s->pos;
+      continue;
+    }
+    leading = false;
+    if (IsSpace(c) || (c == '\0' && (!keyPhase || runStart != kNoRun))) {
+      if (runStart == kNoRun) {
+        runStart = p;
+      }
+      ++s->pos;
+      continue;
+    }
+    if (c == '\\') {
+      leading = ReadBackslashes(s, out, runStart);
+      runStart = kNoRun;
+      continue;
+    }
+    if (c == ',' || c == ';' || (keyPhase && c == '=')) {
+      ++s->pos;
+      return c;
+    }
+    if (runStart != kNoRun) {
+      AppendCapped(out, s->text, runStart, p);
+      runStart = kNoRun;
+    }
+    ++s->pos;
+    if (c == '"') {
+      ReadQuoted(s, out);
+    } else {
+      AppendCapped(out, s->text, p, p + 1);
+    }
+  }
+}
+
+void ReadLine(Scanner* s, InfSection* section) {
+  InfLine line;
+  line.lineNumber = s->lineNumber;
+  line.hasKey = false;
+  line.keyWritten = false;
+  bool keyPhase = true;
+  for (;;) {
+    std::string field;
+    char end = ReadField(s, keyPhase, &field);
+    if (end == '=') {
+      line.hasKey = true;
+      line.keyWritten = true;
+      line.key = field;
+      keyPhase = false;
+      continue;
+    }
+    line.fields.push_back(field);
+    keyPhase = false;
+    if (end == ',') {
+      continue;
+    }
+    if (end == ';') {
+      s->SkipToLineEnd();
+    }
+    break;
+  }
+  if (!line.hasKey && line.fields.size() == 1) {
+    line.hasKey = true; // a lone field is found by its own text
+    line.key = line.fields[0];
+  }
+  section->lines.push_back(line);
+}
+
+bool HasWindows4Signature(const InfFile& inf) {
+  int version = FindInfSection(inf, "Version");
+  if (version < 0) {
+    return false;
+  }
+  for (const InfLine& line : inf.sections[version].lines) {
+    if (line.hasKey && SameName(line.key, "Signature")) {
+      // Only the first Signature line counts, and its text is taken as written.
+      return !line.fields.empty() &&
+             (SameName(line.fields[0], "$Chicago$") || SameName(line.fields[0], "$Windows NT$") ||
+              SameName(line.fields[0], "$Windows 95$"));
+    }
+  }
+  return false;
+}
+
+void Refuse(InfFile* inf, InfStatus status, int line) {
+  inf->status = status;
+  inf->errorLine = line;
+  inf->sections.clear();
+  inf->stringsSection = -1;
+}
+
+} // namespace
+
+std::string DecodeText(const char* data, size_t size) {
+  const unsigned char* bytes = (const unsigned char*)data;
+  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+    std::string text;
+    text.reserve(size / 2);
+    for (size_t i = 2; i + 1 < size; i += 2) {
+      unsigned int unit = bytes[i] | (bytes[i + 1] << 8);
+      text.push_back(unit < 256 ? (char)unit : '?');
+    }
+    return text;
+  }
+  if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    return std::string(data + 3, size - 3);
+  }
+  return std::string(data, size);
+}
+
+void ReadInf(const char* data, size_t size, InfFile* inf) {
+  inf->status = kInfOpened;
+  inf->errorLine = 0;
+  inf->sections.clear();
+  inf->stringsSection = -1;
+  if (size == 0) {
+    Refuse(inf, kInfEmpty, 0);
+    return;
+  }
+  std::string text = DecodeText(data, size);
+  Scanner s{text, 0, 1};
+  std::unordered_map<std::string, int> byName;
+  int current = -1;
+  int textBeforeSection = 0;
+  while (!s.AtEnd(s.pos)) {
+    char c = text[s.pos];
+    if (c == '\n') {
+      ++s.lineNumber;
+      ++s.pos;
+    } else if (c == ';') {
+      s.SkipToLineEnd();
+    } else if (c == '[') {
+      size_t close = s.pos + 1;
+      while (!s.AtLineEnd(close) && text[close] != ']') {
+        ++close;
+      }
+      if (s.AtLineEnd(close)) {
+        Refuse(inf, kInfUnclosedSection, s.lineNumber);
+        return;
+      }
+      std::string name;
+      AppendCapped(&name, text, s.pos + 1, close);
+      if (name.size() > kInfSectionNameLimit) {
+        Refuse(inf, kInfSectionNameTooLong, s.lineNumber);
+        return;
+      }
+      auto found = byName.find(LowerName(name));
+      if (found != byName.end()) {
+        current = found->second;
+      } else {
+        current = (int)inf->sections.size();
+        byName[LowerName(name)] = current;
+        inf->sections.push_back(InfSection{name, s.lineNumber, {}});
+      }
+      s.pos = close + 1;
+      s.SkipToLineEnd(); // the rest of a header line is ignored
+    } else if (IsSpace(c)) {
+      ++s.pos;
+    } else if (current < 0) {
+      // Text before the first section is skipped character by character, so a "[" later on
+      // the same line still opens a section.
+      if (textBeforeSection == 0) {
+        textBeforeSection = s.lineNumber;
+      }
+      ++s.pos;
+    } else {
+      ReadLine(&s, &inf->sections[current]);
+    }
+  }
+  inf->stringsSection = FindInfSection(*inf, "Strings");
+  if (inf->stringsSection < 0 && textBeforeSection != 0) {
+    Refuse(inf, kInfTextBeforeSection, textBeforeSection);
+    return;
+  }
+  if (!HasWindows4Signature(*inf)) {
+    Refuse(inf, kInfNoSignature, 0);
+  }
+}
+
+int FindInfSection(const InfFile& inf, const char* name) {
+  for (size_t i = 0; i < inf.sections.size(); ++i) {
+    if (SameName(inf.sections[i].name, name)) {
+      return (int)i;
+    }
+  }
+  return -1;
+}
+
+namespace {
+
+// A directory id is a whole decimal number, perhaps after blanks and a sign.
+bool ParseDirectoryId(const std::string& name, long* id) {
+  size_t i = 0;
+  while (i < name.size() && IsSpace(name[i])) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < name.size() && (name[i] == '+' || name[i] == '-')) {
+    negative = name[i] == '-';
+    ++i;
+  }
+  size_t digits = i;
+  long value = 0;
+  for (; i < name.size() && name[i] >= '0' && name[i] <= '9'; ++i) {
+    value = value > 100000000L ? 100000000L : value * 10 + (name[i] - '0'); // large ids are unknown
+  }
+  if (i == digits || i != name.size()) {
+    return false;
+  }
+  *id = negative ? -value : value;
+  return true;
+}
+
+// The replacement for %name%, or false to keep the text as written.
+bool FindSubstitution(const InfFile& inf, const std::string& name, bool beforeSeparator,
+                      std::string* value) {
+  if (name.empty()) {
+    *value = "%";
+    return true;
+  }
+  if (inf.stringsSection >= 0) {
+    for (const InfLine& line : inf.sections[inf.stringsSection].lines) {
+      if (line.hasKey && SameName(line.key, name.c_str())) {
+        if (line.fields.empty()) {
+          break;
+        }
+        *value = line.fields[0]; // taken as written: no second round of substitution
+        return true;
+      }
+    }
+  }
+  long id = 0;
+  if (ParseDirectoryId(name, &id) && id == 1) {
+    *value = inf.folder;
+    if (beforeSeparator && !value->empty() && value->back() == '\\') {
+      value->pop_back();
+    }
+    return true;
+  }
+  return false;
+}
+
+} // namespace
+
+std::string SubstituteField(const InfFile& inf, const std::string& field) {
+  if (field.find('%') == std::string::npos) {
+    return field;
+  }
+  std::string out;
+  size_t start = 0;
+  bool inside = false;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] != '%') {
+      continue;
+    }
+    inside = !inside;
+    if (inside) {
+      out.append(field, start, i - start);
+      start = i;
+    } else {
+      std::string name = field.substr(start + 1, i - start - 1);
+      std::string value;
+      bool beforeSeparator = i + 1 < field.size() && field[i + 1] == '\\';
+      if (FindSubstitution(inf, name, beforeSeparator, &value)) {
+        out += value;
+      } else {
+        out.append(field, start, i - start + 1);
+      }
+      start = i + 1;
+    }
+    if (out.size() > kInfSubstitutedLimit) {
+      break;
+    }
+  }
+  if (start < field.size() && out.size() <= kInfSubstitutedLimit) {
+    out.append(field, start, std::string::npos); // an unclosed %name stays as written
+  }
+  if (out.size() > kInfSubstitutedLimit) {
+    out.resize(kInfSubstitutedLimit);
+  }
+  return out;
+}
+
+std::string InfLineText(const InfFile& inf, const InfLine& line) {
+  std::string text;
+  for (size_t i = 0; i < line.fields.size(); ++i) {
+    if (i > 0) {
+      text.push_back(',');
+    }
+    text += SubstituteField(inf, line.fields[i]);
+  }
+  return text;
+}
+
+// ---- The INI view -----------------------------------------------------------------------------
+
+namespace {
+
+bool IsIniSpace(char c) {
+  return IsSpace(c) || c == kControlZ;
+}
+
+// Names and values end at a zero byte, as the platform compares and copies them.
+std::string UpToZero(const std::string& text, size_t from, size_t to) {
+  size_t end = from;
+  while (end < to && text[end] != '\0') {
+    ++end;
+  }
+  return text.substr(from, end - from);
+}
+
+} // namespace
+
+void ReadIni(const char* data, size_t size, IniFile* ini) {
+  ini->sections.clear();
+  ini->sections.push_back(IniSection{"", 0, {}});
+  std::string text = DecodeText(data, size);
+  int lineNumber = 0;
+  size_t next = 0;
+  bool previousNamed = true; // whether the key before had a name
+  while (next < text.size()) {
+    size_t start = next;
+    size_t newline = text.find('\n', start);
+    next = newline == std::string::npos ? text.size() : newline + 1;
+    size_t end = next;
+    ++lineNumber;
+    while (start < end && IsIniSpace(text[start])) {
+      ++start;
+    }
+    while (end > start && (text[end - 1] == '\n' || IsIniSpace(text[end - 1]))) {
+      --end;
+    }
+    if (start >= end) {
+      continue;
+    }
+    if (text[start] == '[') {
+      size_t close = text.rfind(']', end - 1);
+      if (close != std::string::npos && close > start) {
+        size_t nameStart = start + 1;
+        size_t nameEnd = close;
+        while (nameStart < nameEnd && IsIniSpace(text[nameStart])) {
+          ++nameStart;
+        }
+        while (nameEnd > nameStart && IsIniSpace(text[nameEnd - 1])) {
+          --nameEnd;
+        }
+        ini->sections.push_back(IniSection{UpToZero(text, nameStart, nameEnd), lineNumber, {}});
+        previousNamed = true;
+        continue;
+      }
+    }
+    IniKey key;
+    key.lineNumber = lineNumber;
+    size_t equals = text.find('=', start);
+    if (equals != std::string::npos && equals < end) {
+      size_t nameEnd = equals;
+      while (nameEnd > start && IsIniSpace(text[nameEnd - 1])) {
+        --nameEnd;
+      }
+      size_t valueStart = equals + 1;
+      while (valueStart < end && IsIniSpace(text[valueStart])) {
+        ++valueStart;
+      }
+      key.name = UpToZero(text, start, nameEnd);
+      key.hasValue = true;
+      key.value = UpToZero(text, valueStart, end);
+      if (nameEnd == start && !previousNamed) {
+        continue; // a run of nameless keys keeps only its first
+      }
+      previousNamed = nameEnd > start;
+    } else {
+      key.name = UpToZero(text, start, end);
+      key.hasValue = false;
+      previousNamed = true;
+    }
+    ini->sections.back().keys.push_back(key);
+  }
+}
+
+// The platform trims the names it is asked for, not only those it reads.
+static std::string TrimmedName(const char* name) {
+  std::string text = name;
+  size_t start = 0;
+  while (start < text.size() && IsIniSpace(text[start])) {
+    ++start;
+  }
+  size_t end = text.size();
+  while (end > start && IsIniSpace(text[end - 1])) {
+    --end;
+  }
+  return text.substr(start, end - start);
+}
+
+const IniSection* FindIniSection(const IniFile& ini, const char* section) {
+  std::string wanted = TrimmedName(section);
+  for (const IniSection& candidate : ini.sections) {
+    if (!candidate.name.empty() && SameName(candidate.name, wanted.c_str())) {
+      return &candidate;
+    }
+  }
+  return nullptr;
+}
+
+const IniKey* FindIniKey(const IniFile& ini, const char* section, const char* key) {
+  const IniSection* found = FindIniSection(ini, section);
+  if (found == nullptr) {
+    return nullptr;
+  }
+  std::string wanted = TrimmedName(key);
+  for (const IniKey& candidate : found->keys) {
+    if (SameName(candidate.name, wanted.c_str())) {
+      return &candidate;
+    }
+  }
+  return nullptr;
+}
+
+std::string IniValueText(const IniKey* key, size_t bufferSize, size_t* fullLength) {
+  if (fullLength != nullptr) {
+    *fullLength = 0;
+  }
+  if (key == nullptr || !key->hasValue || bufferSize == 0) {
+    return std::string();
+  }
+  const std::string& value = key->value;
+  size_t skip = 0;
+  bool quoted = false;
+  if (value.size() > 1 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]) {
+    skip = 1;
+    quoted = true;
+  }
+  size_t rest = value.size() - skip;
+  std::string text = value.substr(skip, bufferSize - 1);
+  // The closing quote is dropped only when the value was not cut, and then from what was copied,
+  // so a value that only just does not fit loses its last character as well.
+  if (quoted && bufferSize >= rest && !text.empty()) {
+    text.pop_back();
+  }
+  if (fullLength != nullptr) {
+    *fullLength = quoted ? rest - 1 : rest;
+  }
+  return text;
+}

@@ -1,0 +1,96 @@
+// SETUP.DAT as the installer's platform reads it: once as a Windows 4 style INF file (sections,
+// lines of comma-separated fields, %key% substitution) and, key by key, as an INI file. Portable
+// code with no Windows calls, so the checker and its fuzz target build anywhere.
+#pragma once
+
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+enum {
+  kInfFieldLimit = 511,        // a longer field is cut without notice
+  kInfSectionNameLimit = 255,  // a longer section name refuses the whole file
+  kInfSubstitutedLimit = 4097, // a field after substitution
+  kLineTextLimit = 255,        // the installer reads line texts into 256 bytes
+};
+
+struct InfLine {
+  int lineNumber;  // physical line (from 1) on which the INF line starts
+  bool hasKey;     // "key=..." or a line of a single field, which is its own key
+  bool keyWritten; // the key came before an "=" (it is then not part of the line text)
+  std::string key;
+  std::vector<std::string> fields; // as written, quotes resolved, before substitution
+};
+
+struct InfSection {
+  std::string name;
+  int lineNumber; // of its first header; later headers of the same name add to it
+  std::vector<InfLine> lines;
+};
+
+enum InfStatus {
+  kInfOpened,
+  kInfEmpty,           // a file of no bytes cannot be mapped
+  kInfUnclosedSection, // "[" without "]" on its line
+  kInfSectionNameTooLong,
+  kInfTextBeforeSection, // only refused when there is no [Strings] section
+  kInfNoSignature,       // [Version] Signature is not one of the Windows 4 values
+};
+
+struct InfFile {
+  InfStatus status = kInfOpened;
+  int errorLine = 0; // 0 when the problem has no line of its own
+  std::vector<InfSection> sections;
+  int stringsSection = -1;
+  std::string folder; // what %1% stands for: the INF's folder with its trailing "\"
+};
+
+// The bytes of a text file as single-byte characters: a UTF-8 mark is skipped, UTF-16LE with
+// its mark is narrowed (characters above 255 become "?").
+std::string DecodeText(const char* data, size_t size);
+
+// Parses data as the Setup API does when opening with INF_STYLE_WIN4.
+void ReadInf(const char* data, size_t size, InfFile* inf);
+
+// Index of the section, names compared without regard to ASCII case; -1 when missing.
+int FindInfSection(const InfFile& inf, const char* name);
+
+// One field after %key% substitution from [Strings] ("%%" gives "%", %1% the INF's folder;
+// unknown keys and other directory ids stay as written).
+std::string SubstituteField(const InfFile& inf, const std::string& field);
+
+// The line text SetupGetLineTextA returns: the fields after substitution, joined by commas
+// (the key is not part of it).
+std::string InfLineText(const InfFile& inf, const InfLine& line);
+
+// ---- The INI view -----------------------------------------------------------------------------
+
+struct IniKey {
+  std::string name;
+  bool hasValue; // a line without "=" is a key with no value
+  std::string value;
+  int lineNumber;
+};
+
+struct IniSection {
+  std::string name;
+  int lineNumber;
+  std::vector<IniKey> keys;
+};
+
+struct IniFile {
+  std::vector<IniSection> sections; // the first holds the keys before any header (never found)
+};
+
+void ReadIni(const char* data, size_t size, IniFile* ini);
+
+// The first section of that name, and in it the first key of that name (both without regard to
+// ASCII case); a key in a later section of the same name is never found.
+const IniSection* FindIniSection(const IniFile& ini, const char* section);
+const IniKey* FindIniKey(const IniFile& ini, const char* section, const char* key);
+
+// What GetPrivateProfileStringA gives for the key with an empty default and a buffer of
+// bufferSize bytes: surrounding quotes removed, cut to fit. *fullLength (may be null) receives the
+// length the value has before the cut.
+std::string IniValueText(const IniKey* key, size_t bufferSize, size_t* fullLength);

@@ -1,0 +1,58 @@
+# Runs setupcheck on one folder and compares its output and exit status with what is expected.
+#   -DCHECKER=program  -DEMULATOR=wine or empty  -DFOLDER=distribution folder
+#   -DEXPECTED=file: optional "# args: ..." and "# exit: N" lines, then the exact output
+#     (the exit status defaults to 1 when an error line is expected, else 0)
+#   or -DEXPECT_REGEX=... with -DEXPECT_EXIT=N (matched against stdout and stderr together)
+#   -DARGS="..." more arguments; -DGENERATE_LARGE=1 first writes a 10 MB SETUP.DAT into FOLDER
+cmake_minimum_required(VERSION 3.20)
+separate_arguments(args UNIX_COMMAND "${ARGS}")
+set(expected_exit "${EXPECT_EXIT}")
+if(EXPECTED)
+  file(READ "${EXPECTED}" expected)
+  while(expected MATCHES "^# ([a-z]+): ([^\n]*)\n")
+    if(CMAKE_MATCH_1 STREQUAL "args")
+      separate_arguments(more UNIX_COMMAND "${CMAKE_MATCH_2}")
+      list(APPEND args ${more})
+    elseif(CMAKE_MATCH_1 STREQUAL "exit")
+      set(expected_exit "${CMAKE_MATCH_2}")
+    endif()
+    string(FIND "${expected}" "\n" newline)
+    math(EXPR newline "${newline} + 1")
+    string(SUBSTRING "${expected}" ${newline} -1 expected)
+  endwhile()
+  if(expected_exit STREQUAL "")
+    if(expected MATCHES ": error: ")
+      set(expected_exit 1)
+    else()
+      set(expected_exit 0)
+    endif()
+  endif()
+endif()
+
+if(GENERATE_LARGE)
+  # A real distribution head, then one group line of 10 MB: the reader must cut it, not choke.
+  string(REPEAT "x" 10485760 huge)
+  file(MAKE_DIRECTORY "${FOLDER}")
+  file(WRITE "${FOLDER}/SETUP.DAT" "[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=Big\n"
+    "EXENAME=Big\n[KVSetup]\nTitle=Big\nGroup1=Big.Files\nDescription1=Copying\n[Big.Files]\n"
+    "${huge}\n[default_install]\nAddReg=R\n[R]\nHKCU,Software\\Big,Dir,,%65600%\n")
+endif()
+
+set(folder "${FOLDER}")
+if(EMULATOR)
+  set(folder "Z:${FOLDER}")
+endif()
+execute_process(COMMAND ${EMULATOR} "${CHECKER}" ${args} "${folder}"
+  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 300)
+string(REPLACE "\r" "" out "${out}")
+string(REPLACE "\r" "" err "${err}")
+
+if(NOT status STREQUAL expected_exit)
+  message(FATAL_ERROR "exit status ${status}, expected ${expected_exit}\n--- stdout:\n${out}--- stderr:\n${err}")
+endif()
+if(EXPECTED AND NOT out STREQUAL expected)
+  message(FATAL_ERROR "--- expected:\n${expected}--- got:\n${out}--- stderr:\n${err}")
+endif()
+if(EXPECT_REGEX AND NOT "${out}${err}" MATCHES "${EXPECT_REGEX}")
+  message(FATAL_ERROR "output does not match ${EXPECT_REGEX}\n--- stdout:\n${out}--- stderr:\n${err}")
+endif()
