@@ -12,7 +12,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
-  wine64 xvfb imagemagick x11-utils python3)
+  wine64 xvfb imagemagick x11-utils python3 libclang-rt-14-dev)
 
 log() { printf '== %s\n' "$*" >&2; }
 
