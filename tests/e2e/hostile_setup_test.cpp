@@ -294,8 +294,12 @@ void Check(CaseRun* c) {
   std::string changes = Changes(c->before, Snapshot(c->sandbox->Path()), allowed);
   const RunResult& run = c->run;
   std::string last = run.messages.empty() ? "" : run.messages.back();
-  printf("[hostile] %-30s %6lu ms %zu message(s), last: %.60s\n", hostile.name.c_str(),
-         run.milliseconds, run.messages.size(), Replace(last, "\n", " ").c_str());
+  std::string shown;
+  for (const std::string& message : run.messages) {
+    shown += (shown.empty() ? "" : " | ") + message.substr(0, 100);
+  }
+  shown = Replace(Replace(shown, c->sandbox->Path(), "<sandbox>"), "\n", " ");
+  printf("[hostile] %-28s %6lu ms: %s\n", hostile.name.c_str(), run.milliseconds, shown.c_str());
   EXPECT_EQ("", run.problem) << hostile.name;
   EXPECT_TRUE(c->ended) << hostile.name;
   EXPECT_EQ(0u, c->exitCode) << hostile.name << ": a crash ends with the exception code";

@@ -1,6 +1,6 @@
-// Shared by the fuzz targets: reading pieces of the input, texts at the very end of their own
-// heap block (so that AddressSanitizer sees a byte read or written past them) and the check that
-// stops the run with the broken rule.
+// Shared by the fuzz targets: the input read piece by piece, texts at the very end of their own
+// heap block (so that AddressSanitizer sees any byte read or written past them), and the check
+// that stops the run with the broken rule.
 #pragma once
 
 #include <stddef.h>
@@ -19,7 +19,7 @@
     }                                                                                              \
   } while (0)
 
-// Hands out the input piece by piece; past its end every read gives zeros or empty texts.
+// Past its end the input reads as zeros and empty texts.
 class FuzzInput {
 public:
   FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -27,26 +27,24 @@ public:
     return used_ < size_ ? data_[used_++] : 0;
   }
   uint32_t Word32() {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
+    uint32_t value = Byte();
+    for (int i = 0; i < 3; ++i) {
       value = value << 8 | Byte();
     }
     return value;
   }
-  // A buffer size: mostly small, so that cuts are frequent, sometimes up to 600.
+  // Mostly small, so that cuts are frequent; sometimes up to 600.
   size_t BufferSize() {
     uint8_t first = Byte();
     return first < 200 ? 1 + first % 48 : 1 + (((size_t)first << 8) | Byte()) % 600;
   }
-  // The text up to the next zero byte (or the end of the input).
+  // Up to the next zero byte.
   std::string Text() {
     std::string text;
     while (used_ < size_ && data_[used_] != 0) {
       text += (char)data_[used_++];
     }
-    if (used_ < size_) {
-      ++used_;
-    }
+    used_ += used_ < size_;
     return text;
   }
 
@@ -56,11 +54,14 @@ private:
   size_t used_ = 0;
 };
 
-// A block of exactly size bytes: a write or read past it is an AddressSanitizer report.
+// Exactly size bytes, filled with '#'; or a copy of text with its terminator and nothing more.
 class HeapBlock {
 public:
-  explicit HeapBlock(size_t size) : size_(size), bytes_((char*)malloc(size == 0 ? 1 : size)) {
+  explicit HeapBlock(size_t size) : size_(size), bytes_((char*)malloc(size)) {
     memset(bytes_, '#', size_);
+  }
+  explicit HeapBlock(const std::string& text) : HeapBlock(text.size() + 1) {
+    memcpy(bytes_, text.c_str(), size_);
   }
   ~HeapBlock() {
     free(bytes_);
@@ -73,7 +74,6 @@ public:
   size_t Size() const {
     return size_;
   }
-  // Zero-terminated within the block, at or before its last byte.
   bool Terminated() const {
     return memchr(bytes_, '\0', size_) != nullptr;
   }
@@ -86,15 +86,7 @@ private:
   char* bytes_;
 };
 
-// A text in a block of exactly its length plus the terminator.
-class HeapText : public HeapBlock {
-public:
-  explicit HeapText(const std::string& text) : HeapBlock(text.size() + 1) {
-    memcpy(Data(), text.c_str(), text.size() + 1);
-  }
-};
-
 // What a bounded operation must leave: the whole text when it fits, else its longest prefix.
 inline std::string Cut(const std::string& whole, size_t size) {
-  return whole.substr(0, size == 0 ? 0 : size - 1);
+  return whole.substr(0, size - 1);
 }

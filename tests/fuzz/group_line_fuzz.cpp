@@ -10,7 +10,7 @@ void CheckSplit(FuzzInput& in) {
   HeapBlock target(in.BufferSize());
   HeapBlock source(in.BufferSize());
   std::string line = in.Text();
-  HeapText lineText(line);
+  HeapBlock lineText(line);
   int fitted =
       SplitGroupLine(lineText.Data(), target.Data(), target.Size(), source.Data(), source.Size());
   size_t comma = line.find(',');
@@ -31,8 +31,8 @@ void CheckJoin(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string folder = in.Text();
   std::string name = in.Text();
-  HeapText folderText(folder);
-  HeapText nameText(name);
+  HeapBlock folderText(folder);
+  HeapBlock nameText(name);
   int fitted = always ? JoinPathAlways(dest.Data(), dest.Size(), folderText.Data(), nameText.Data())
                       : JoinPathOnce(dest.Data(), dest.Size(), folderText.Data(), nameText.Data());
   bool separate = always || folder.empty() || folder.back() != '\\';
@@ -44,7 +44,7 @@ void CheckJoin(FuzzInput& in) {
 
 void CheckCut(FuzzInput& in) {
   std::string path = in.Text();
-  HeapText text(path);
+  HeapBlock text(path);
   CutAtLastSeparator(text.Data());
   size_t last = path.rfind('\\');
   std::string expected = last == std::string::npos || last == 0 ? path : path.substr(0, last);
@@ -66,8 +66,8 @@ void CheckCompare(FuzzInput& in) {
       }
     }
   }
-  HeapText first(a);
-  HeapText second(b);
+  HeapBlock first(a);
+  HeapBlock second(b);
   bool equal = a.size() == b.size();
   for (size_t i = 0; equal && i < a.size(); ++i) {
     equal = Lower(a[i]) == Lower(b[i]);

@@ -9,7 +9,7 @@ namespace {
 
 void CheckParse(FuzzInput& in) {
   std::string text = in.Text();
-  HeapText value(text);
+  HeapBlock value(text);
   size_t i = 0;
   while (i < text.size() && strchr(" \t\n\r\v\f", text[i]) != nullptr) {
     ++i;

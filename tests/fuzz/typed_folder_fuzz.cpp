@@ -6,7 +6,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   std::string typed = in.Text();
-  HeapText text(typed);
+  HeapBlock text(typed);
   bool drive = typed.size() >= 3 && typed[1] == ':' && typed[2] == '\\';
   FUZZ_CHECK(HasDrivePrefix(text.Data()) == (int)drive);
   RemoveTrailingSeparator(text.Data());
