@@ -187,6 +187,9 @@ int32_t ParseSizeValue(const char* text) {
 // Writes value with the given decimals (0 or 2), rounding halves away from zero, then " MB".
 // The C runtimes disagree on printf's rounding, so the digits are made here.
 static void FormatRoundedMegabytes(char* text, size_t size, double value, int decimals) {
+  if (value != value) {
+    value = 0.0; // not a number: shown as nothing free rather than converted undefined
+  }
   int negative = value < 0.0;
   double magnitude = negative ? -value : value;
   double scaled = decimals == 2 ? magnitude * 100.0 : magnitude;

@@ -2,6 +2,7 @@
 // megabyte texts.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 
 #include "setup_script/text_rules.h"
@@ -113,6 +114,8 @@ TEST(Megabytes, RoundHalvesAwayFromZero) {
   EXPECT_STREQ("1235 MB", text);
   FormatFreeSpaceText(text, sizeof text, 0.0f);
   EXPECT_STREQ("0.00 MB", text);
+  FormatFreeSpaceText(text, sizeof text, std::numeric_limits<float>::quiet_NaN());
+  EXPECT_STREQ("0.00 MB", text); // no figure at all reads as nothing free
 }
 
 TEST(TypedFolders, DriveTestAndTrailingSeparator) {
