@@ -119,7 +119,7 @@ def main():
     if steps:
         out += ["## The copy loop's window work", "",
                 "`bench/step_costs.exe` on the real progress window (dialog 108 of setup.exe), 300 times",
-                "each, in milliseconds per call, run once at the end of the benchmark:", "",
+                "each, in milliseconds per call, at the end of each benchmark command (the median):", "",
                 "| step | ms |", "|---|---|"]
         labels = {"set_text_ms": "lower text line set (the static control repaints at once)",
                   "bar_step_ms": "PBM_SETPOS alone (the bar repaints at once)",
