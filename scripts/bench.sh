@@ -184,5 +184,5 @@ log "window steps: $line"
 record steps step_costs 1 "$line"
 echo "load_after=$(cut -d' ' -f1-3 /proc/loadavg)" >>"$BENCH/machine.txt"
 
-python3 "$ROOT/bench/report.py" "$BENCH" >"$ROOT/docs/benchmarks.md"
+python3 "$ROOT/bench/report.py" "$BENCH" --notes "$ROOT/bench/analysis.md" >"$ROOT/docs/benchmarks.md"
 log "wrote docs/benchmarks.md"
