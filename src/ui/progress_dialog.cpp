@@ -8,6 +8,46 @@
 int32_t progressTotal = 0;
 int32_t progressCount = 0;
 
+// Whether moving the bar from one position to another can change a pixel of it: the filled
+// part ends at position / range of the bar's width, where the width is the client area's or
+// that less a border of one or two pixels a side, rounded down or to the nearest pixel.
+static int FillMoves(HWND bar, int32_t from, int32_t to) {
+  RECT client;
+  GetClientRect(bar, &client);
+  int32_t range = (int32_t)SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
+  if (range <= 0) {
+    return from != to;
+  }
+  from = from < 0 ? 0 : from > range ? range : from;
+  to = to < 0 ? 0 : to > range ? range : to;
+  for (int32_t width = client.right; width >= client.right - 4 && width > 0; width -= 2) {
+    if ((int64_t)from * width / range != (int64_t)to * width / range ||
+        MulDiv(from, width, range) != MulDiv(to, width, range)) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// A step repaints the bar at once, which costs far more than copying a small file; with
+// thousands of files most steps do not move the filled part by a pixel. Such steps set the
+// position without the repaint; a step that moves it repaints the whole bar right away (a
+// partial repaint would leave what the skipped steps moved). A bar that is not shown paints
+// nothing anyway (and WM_SETREDRAW would show it).
+static void StepBar(HWND bar, int32_t position) {
+  if (!IsWindowVisible(bar)) {
+    SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
+    return;
+  }
+  int32_t before = (int32_t)SendMessageA(bar, PBM_GETPOS, 0, 0);
+  SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
+  SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
+  SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
+  if (FillMoves(bar, before, position)) {
+    RedrawWindow(bar, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  }
+}
+
 static void ApplyProgress(HWND window, WPARAM wParam, LPARAM lParam) {
   HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
   if (wParam == 0) {
@@ -17,10 +57,11 @@ static void ApplyProgress(HWND window, WPARAM wParam, LPARAM lParam) {
     // to the work; a negative total (missing sections) counts as none.
     SendMessageA(bar, PBM_SETRANGE32, 0, progressTotal > 0 ? progressTotal : 0);
     ShowWindow(bar, SW_SHOW);
+    SendMessageA(bar, PBM_SETPOS, (WPARAM)progressCount, 0);
   } else {
     progressCount = (int32_t)((uint32_t)progressCount + 1u);
+    StepBar(bar, progressCount);
   }
-  SendMessageA(bar, PBM_SETPOS, (WPARAM)progressCount, 0);
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

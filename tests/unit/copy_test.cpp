@@ -5,6 +5,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "engine/file_copy.h"
 #include "robot/ui_robot.h"
@@ -43,6 +44,25 @@ protected:
   int Maximum() {
     return (int)SendMessageA(bar_, PBM_GETRANGE, FALSE, 0);
   }
+  // What the bar shows on the screen right now, pixel by pixel.
+  std::vector<DWORD> BarPixels() {
+    RECT client;
+    GetClientRect(bar_, &client);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, client.right, -client.bottom, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HDC screen = GetDC(bar_);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
+    std::vector<DWORD> pixels((DWORD*)bits, (DWORD*)bits + client.right * client.bottom);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(bar_, screen);
+    return pixels;
+  }
 
   TestOwner owner_;
   HWND bar_ = NULL;
@@ -74,6 +94,26 @@ TEST_F(ProgressWindowTest, ResetAndStepMoveTheBarOverTheWholeTotal) {
   Send(0, -3); // selected groups whose sections are missing
   EXPECT_EQ(0, Maximum());
   EXPECT_EQ(-3, progressTotal);
+}
+
+// Steps that do not move the filled part skip the repaint: the bar must still show, after
+// every step, what a full repaint would show, and a hidden bar must stay hidden.
+TEST_F(ProgressWindowTest, StepsShowWhatAFullRepaintWouldShow) {
+  ShowWindow(installState.progressWindow, SW_SHOW);
+  Send(0, 1200);
+  UpdateWindow(installState.progressWindow);
+  for (int i = 1; i <= 1200; ++i) {
+    Send(1, 0);
+    ASSERT_EQ(i, Position());
+    if (i % 89 == 0 || i == 1 || i == 1200) {
+      std::vector<DWORD> shown = BarPixels();
+      RedrawWindow(bar_, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+      ASSERT_EQ(shown, BarPixels()) << "after step " << i;
+    }
+  }
+  ShowWindow(bar_, SW_HIDE);
+  Send(1, 0);
+  EXPECT_FALSE(IsWindowVisible(bar_));
 }
 
 TEST_F(ProgressWindowTest, CancelAsksAndOnlyExitSetupStopsTheRun) {
