@@ -49,7 +49,12 @@ protected:
     RECT client;
     GetClientRect(bar_, &client);
     BITMAPINFO info = {};
-    info.bmiHeader = {sizeof info.bmiHeader, client.right, -client.bottom, 1, 32, BI_RGB};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom; // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
     HDC screen = GetDC(bar_);
     HDC memory = CreateCompatibleDC(screen);
