@@ -55,10 +55,9 @@ def main():
            "Measured by " + ", then ".join(commands) + ".",
            "Every figure below is the median of the runs counted in its row; times in seconds.", "",
            "## Machine", "",
-           "- %s cores (%s), shared with four other developers who were building and running their"
-           % (machine.get("cpus"), machine.get("cpu")),
-           "  test suites at the same time: load average (1, 5, 15 min) %s." % "; ".join(loads),
-           "  The medians absorb some of that noise, not all of it.",
+           "- %s cores (%s); load average (1, 5, 15 min) %s. Whatever else runs on the machine"
+           % (machine.get("cpus"), machine.get("cpu"), "; ".join(loads)),
+           "  meanwhile is noise that the medians absorb only in part.",
            "- %s, private prefix, Xvfb. The 32-bit Wine programs run through qemu-user (%s) registered"
            % (machine.get("wine"), machine.get("qemu")),
            "  in binfmt_misc: every 32-bit instruction is translated, so CPU-bound work (drawing, Wine's",

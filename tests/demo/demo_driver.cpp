@@ -15,6 +15,7 @@
 
 #include "robot/process_robot.h"
 #include "robot/ui_robot.h"
+#include "support/test_support.h"
 #include "ui/resources/resource.h"
 
 namespace {
@@ -319,32 +320,10 @@ int List() {
   return 0;
 }
 
-void DeleteFolder(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") {
-        continue;
-      }
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteFolder(child);
-      } else {
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryA(path.c_str());
-}
-
 int Forget() {
   std::string destination = ReadString(HKEY_CURRENT_USER, kAppKey, "InstallDir");
   if (!destination.empty()) {
-    DeleteFolder(destination);
+    DeleteTree(destination);
   }
   DeleteFileA(LinkIn("Programs").c_str());
   DeleteFileA(LinkIn("Desktop").c_str());

@@ -109,14 +109,6 @@ std::string ReplaceLine(std::string text, const std::string& start, const std::s
   return text.replace(at, end - at, line);
 }
 
-std::string ShellFolder(const char* name) {
-  std::string value;
-  ReadRegistryValue(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name,
-                    &value);
-  return value.c_str();
-}
-
 std::string DemoLink(const char* shellFolder) {
   return ShellFolder(shellFolder) + "\\Kelvara Demo.lnk";
 }
@@ -224,39 +216,6 @@ public:
   const std::string destination = target / "Kelvara Demo";
   SetupProcess setup;
 };
-
-struct Link {
-  bool loaded = false;
-  std::string path, workingDirectory;
-  int showCommand = 0;
-};
-
-Link ReadLink(const std::string& file) {
-  Link link;
-  CoInitialize(NULL);
-  IShellLinkA* shellLink = NULL;
-  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                 (void**)&shellLink))) {
-    IPersistFile* persist = NULL;
-    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void**)&persist))) {
-      WCHAR wide[MAX_PATH];
-      MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide, MAX_PATH);
-      if (SUCCEEDED(persist->Load(wide, STGM_READ))) {
-        char text[MAX_PATH] = "";
-        shellLink->GetPath(text, MAX_PATH, NULL, SLGP_RAWPATH);
-        link.path = text;
-        shellLink->GetWorkingDirectory(text, MAX_PATH);
-        link.workingDirectory = text;
-        shellLink->GetShowCmd(&link.showCommand);
-        link.loaded = true;
-      }
-      persist->Release();
-    }
-    shellLink->Release();
-  }
-  CoUninitialize();
-  return link;
-}
 
 // Which icon a message box shows, told by its pixels on the screen (icons are per-process
 // objects under Wine, so its handle says nothing here): each candidate is drawn over a copy of

@@ -133,14 +133,6 @@ std::string Changes(const Tree& before, const Tree& after,
   return changes;
 }
 
-std::string ShellFolder(const char* name) {
-  std::string value;
-  ReadRegistryValue(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name,
-                    &value);
-  return value.c_str();
-}
-
 // ---- Driving setup.exe ------------------------------------------------------------------------
 
 struct Search {

@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <objbase.h>
+#include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -340,4 +342,45 @@ SavedRegistryValue::~SavedRegistryValue() {
   } else {
     DeleteRegistryValue(root_, path_, name_);
   }
+}
+
+std::string ShellFolder(const char* name) {
+  std::string value;
+  ReadRegistryValue(HKEY_CURRENT_USER,
+                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name,
+                    &value);
+  return value.c_str();
+}
+
+struct Link {
+  bool loaded = false;
+  std::string path, workingDirectory;
+  int showCommand = 0;
+};
+
+Link ReadLink(const std::string& file) {
+  Link link;
+  CoInitialize(NULL);
+  IShellLinkA* shellLink = NULL;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                 (void**)&shellLink))) {
+    IPersistFile* persist = NULL;
+    if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, (void**)&persist))) {
+      WCHAR wide[MAX_PATH];
+      MultiByteToWideChar(CP_ACP, 0, file.c_str(), -1, wide, MAX_PATH);
+      if (SUCCEEDED(persist->Load(wide, STGM_READ))) {
+        char text[MAX_PATH] = "";
+        shellLink->GetPath(text, MAX_PATH, NULL, SLGP_RAWPATH);
+        link.path = text;
+        shellLink->GetWorkingDirectory(text, MAX_PATH);
+        link.workingDirectory = text;
+        shellLink->GetShowCmd(&link.showCommand);
+        link.loaded = true;
+      }
+      persist->Release();
+    }
+    shellLink->Release();
+  }
+  CoUninitialize();
+  return link;
 }

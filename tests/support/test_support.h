@@ -115,6 +115,17 @@ void SetRegistryString(HKEY root, const std::string& path, const std::string& na
 void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name);
 void DeleteRegistryTree(HKEY root, const std::string& path);
 
+// A value of the current user's Shell Folders key ("Programs", "Desktop"), or "".
+std::string ShellFolder(const char* name);
+
+// A shell link file read back through IShellLinkA.
+struct Link {
+  bool loaded = false;
+  std::string path, workingDirectory;
+  int showCommand = 0;
+};
+Link ReadLink(const std::string& file);
+
 // Saves a registry value (or its absence) and restores it when the test ends.
 class SavedRegistryValue {
 public:
