@@ -352,12 +352,6 @@ std::string ShellFolder(const char* name) {
   return value.c_str();
 }
 
-struct Link {
-  bool loaded = false;
-  std::string path, workingDirectory;
-  int showCommand = 0;
-};
-
 Link ReadLink(const std::string& file) {
   Link link;
   CoInitialize(NULL);
