@@ -58,18 +58,11 @@ static DWORD CopyToNewTarget(const char* source, const char* target) {
 // the copy goes to a fresh name in the target's folder and takes the target's place only once
 // it is complete. Where no fresh name can be made there (a folder too long for one), the file is
 // copied over the target directly.
-static DWORD ReplaceExistingTarget(const char* source, const char* target) {
-  char folder[MAX_PATH];
-  CopyText(folder, sizeof folder, target);
-  size_t end = 0;
-  for (size_t i = 0; folder[i] != '\0'; ++i) {
-    if (folder[i] == '\\') {
-      end = i + 1; // keeps the separator, so a drive root stays a root
-    }
-  }
-  folder[end] = '\0';
+static DWORD ReplaceExistingTarget(const char* source, const char* target, const char* folder) {
   char partial[MAX_PATH];
-  if (end == 0 || GetTempFileNameA(folder, "kvs", 0, partial) == 0) {
+  char folderWithSeparator[MAX_PATH]; // so that a drive root ("D:") stays a root
+  if (!FormatText(folderWithSeparator, sizeof folderWithSeparator, "%s\\", folder) ||
+      GetTempFileNameA(folderWithSeparator, "kvs", 0, partial) == 0) {
     return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : GetLastError();
   }
   DWORD error = ERROR_SUCCESS;
@@ -141,7 +134,7 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
 
     // Read-only and hidden targets are replaced too; this fails only for a target not there yet.
     int targetExists = SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL);
-    DWORD error = targetExists ? ReplaceExistingTarget(lineText, targetText)
+    DWORD error = targetExists ? ReplaceExistingTarget(lineText, targetText, currentDirectory)
                                : CopyToNewTarget(lineText, targetText);
     if (error != ERROR_SUCCESS) {
       ShowCopyError(quotedSource, error);

@@ -228,23 +228,14 @@ std::string ReadString(HKEY root, const char* path, const char* name) {
 }
 
 void ListFiles(const std::string& folder, const std::string& relative) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") {
-      continue;
-    }
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string name = entry.cFileName;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       ListFiles(folder + "\\" + name, relative + name + "\\");
     } else {
-      printf("  %-28s %lu bytes\n", (relative + name).c_str(), found.nFileSizeLow);
+      printf("  %-28s %lu bytes\n", (relative + name).c_str(), entry.nFileSizeLow);
     }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  });
 }
 
 void ListValues(HKEY root, const char* rootName, const char* path) {

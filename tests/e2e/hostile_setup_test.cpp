@@ -77,24 +77,15 @@ struct Entry {
 using Tree = std::map<std::string, Entry>;
 
 void Walk(const std::string& root, const std::string& relative, Tree* tree) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(JoinPath(root, relative + "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
-    return;
-  }
-  do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") {
-      continue;
-    }
-    bool folder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    (*tree)[relative + name + (folder ? "\\" : "")] = {
-        ((ULONGLONG)found.nFileSizeHigh << 32) | found.nFileSizeLow, found.ftLastWriteTime};
+  ForEachEntry(JoinPath(root, relative), [&](const WIN32_FIND_DATAA& entry) {
+    bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::string name = relative + entry.cFileName + (folder ? "\\" : "");
+    (*tree)[name] = {((ULONGLONG)entry.nFileSizeHigh << 32) | entry.nFileSizeLow,
+                     entry.ftLastWriteTime};
     if (folder) {
-      Walk(root, relative + name + "\\", tree);
+      Walk(root, name, tree);
     }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
+  });
 }
 
 Tree Snapshot(const std::string& root) {

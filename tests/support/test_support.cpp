@@ -96,46 +96,43 @@ void MakeFolders(const std::string& path) {
   }
 }
 
-void CopyTree(const std::string& from, const std::string& to) {
-  MakeFolders(to);
+void ForEachEntry(const std::string& folder,
+                  const std::function<void(const WIN32_FIND_DATAA& entry)>& visit) {
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((from + "\\*").c_str(), &found);
+  HANDLE search = FindFirstFileA(JoinPath(folder, "*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) {
     return;
   }
   do {
-    std::string name = found.cFileName;
-    if (name == "." || name == "..") {
-      continue;
-    }
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      CopyTree(from + "\\" + name, to + "\\" + name);
-    } else {
-      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+    if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0) {
+      visit(found);
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);
 }
 
+void CopyTree(const std::string& from, const std::string& to) {
+  MakeFolders(to);
+  ForEachEntry(from, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string name = entry.cFileName;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      CopyTree(from + "\\" + name, to + "\\" + name);
+    } else {
+      CopyFileA((from + "\\" + name).c_str(), (to + "\\" + name).c_str(), FALSE);
+    }
+  });
+}
+
 void DeleteTree(const std::string& path) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::string name = found.cFileName;
-      if (name == "." || name == "..") {
-        continue;
-      }
-      std::string child = path + "\\" + name;
-      SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(child);
-      } else {
-        DeleteFileA(child.c_str());
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
+  ForEachEntry(path, [&](const WIN32_FIND_DATAA& entry) {
+    const std::string child = path + "\\" + entry.cFileName;
+    SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      DeleteTree(child);
+    } else {
+      DeleteFileA(child.c_str());
+    }
+  });
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   RemoveDirectoryA(path.c_str());
 }

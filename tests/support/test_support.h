@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ std::string ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 void MakeFolders(const std::string& path); // with every missing parent
+// Calls visit for every entry of folder but "." and "..".
+void ForEachEntry(const std::string& folder,
+                  const std::function<void(const WIN32_FIND_DATAA& entry)>& visit);
 void CopyTree(const std::string& from, const std::string& to);
 void DeleteTree(const std::string& path);
 
