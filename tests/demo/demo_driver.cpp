@@ -21,9 +21,6 @@
 namespace {
 
 const char kAppKey[] = "Software\\Kelvara\\Demo";
-const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-const char kShellFolders[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const char kLinkName[] = "Kelvara Demo.lnk";
 
 // ---- Pictures -------------------------------------------------------------------------------

@@ -305,7 +305,6 @@ void RunCampaign(const std::vector<HostileCase>& cases) {
       registryView = 0;
     }
   } view;
-  const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
   SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
   const std::string links[] = {ShellFolder("Programs"), ShellFolder("Desktop")};

@@ -11,9 +11,6 @@
 
 namespace {
 
-const char kShellFolders[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kTestKey[] = "Software\\KvsSpaceTest";
 
 TEST(EndToEnd, ATooSmallDriveIsRefusedUntilTheOptionIsCleared) {

@@ -341,11 +341,13 @@ SavedRegistryValue::~SavedRegistryValue() {
   }
 }
 
+const char kShellFolders[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+
 std::string ShellFolder(const char* name) {
   std::string value;
-  ReadRegistryValue(HKEY_CURRENT_USER,
-                    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", name,
-                    &value);
+  ReadRegistryValue(HKEY_CURRENT_USER, kShellFolders, name, &value);
   return value.c_str();
 }
 

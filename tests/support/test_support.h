@@ -119,6 +119,11 @@ void SetRegistryString(HKEY root, const std::string& path, const std::string& na
 void DeleteRegistryValue(HKEY root, const std::string& path, const std::string& name);
 void DeleteRegistryTree(HKEY root, const std::string& path);
 
+// The keys the finishing steps write to: the current user's Shell Folders, and RunOnce under
+// HKEY_LOCAL_MACHINE.
+extern const char kShellFolders[];
+extern const char kRunOnce[];
+
 // A value of the current user's Shell Folders key ("Programs", "Desktop"), or "".
 std::string ShellFolder(const char* name);
 

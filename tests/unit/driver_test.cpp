@@ -15,9 +15,6 @@
 
 namespace {
 
-const char kShellFolders[] =
-    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
-const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kTestKey[] = "Software\\KvsDriverTest";
 
 class InstallRunTest : public ::testing::Test {

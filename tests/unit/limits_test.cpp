@@ -127,8 +127,6 @@ TEST_F(LimitsTest, TypedFolderOf255CharactersIsAskedAboutAndOf256Refused) {
 }
 
 TEST_F(LimitsTest, ShortcutAndCompatibilityNamesPast255AreRefusedNotCut) {
-  const char kShellFolders[] =
-      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
   const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
   if (RegistryKeyExists(HKEY_CURRENT_USER, kLayers)) {
     GTEST_SKIP() << "this prefix already has a Layers key, which the test would remove";
