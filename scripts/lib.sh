@@ -12,7 +12,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
-  wine64 xvfb imagemagick x11-utils python3 libclang-rt-14-dev)
+  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -30,8 +30,9 @@ install_missing() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    $sudo apt-get update -qq -o DPkg::Lock::Timeout=900
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      -o DPkg::Lock::Timeout=900 "${missing[@]}" >/dev/null
   fi
 }
 
@@ -52,14 +53,11 @@ ensure_i386() {
   if [ "${major:-0}" -lt 8 ]; then
     local codename
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    local list=/etc/apt/sources.list.d/$codename-backports.list
-    if ! grep -rqs "$codename-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
-      echo "deb http://deb.debian.org/debian $codename-backports main" | $sudo tee "$list" >/dev/null
-    fi
+    add_backports "$codename"
     log "installing qemu-user from $codename-backports"
     $sudo apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-      -t "$codename-backports" qemu-user >/dev/null
+      -o DPkg::Lock::Timeout=900 -t "$codename-backports" qemu-user >/dev/null
   fi
   [ -e /proc/sys/fs/binfmt_misc/register ] ||
     $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
@@ -74,6 +72,66 @@ ensure_i386() {
       $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
   fi
   /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
+}
+
+# Adds SUITE-backports from the Debian archive this machine already uses: the address and the
+# signing key are taken from the configured entry for SUITE itself (one-line sources.list or
+# deb822 .sources), so the project never names a package server of its own.
+add_backports() {
+  local suite=$1 sudo=""
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  if grep -rqsw -- "$suite-backports" /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return
+  fi
+  local entry
+  entry=$(configured_debian_source "$suite")
+  if [ -z "$entry" ]; then
+    log "no configured Debian source for $suite to take $suite-backports from"
+    exit 1
+  fi
+  local uri=${entry%%|*} signed_by=${entry#*|}
+  {
+    printf 'Types: deb\nURIs: %s\nSuites: %s-backports\nComponents: main\n' "$uri" "$suite"
+    [ -z "$signed_by" ] || printf 'Signed-By: %s\n' "$signed_by"
+  } | $sudo tee "/etc/apt/sources.list.d/$suite-backports.sources" >/dev/null
+}
+
+# Prints "URI|SIGNED-BY" of the first configured binary source that serves SUITE (Signed-By may be
+# empty), from /etc/apt/sources.list and the files under /etc/apt/sources.list.d/.
+configured_debian_source() {
+  local suite=$1 file
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    awk -v suite="$suite" '
+      $1 == "deb" {
+        signed = ""; i = 2
+        if ($2 ~ /^\[/) {
+          for (; i <= NF; i++) {
+            if ($i ~ /signed-by=/) { signed = $i; sub(/.*signed-by=/, "", signed); sub(/\]$/, "", signed) }
+            if ($i ~ /\]$/) { i++; break }
+          }
+        }
+        if ($(i + 1) == suite) { print $i "|" signed; exit }
+      }' "$file" | grep . && return
+  done
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    awk -v suite="$suite" '
+      function flush() {
+        if (types ~ /(^| )deb( |$)/ && (" " suites " ") ~ (" " suite " ") && uris != "" && !found) {
+          split(uris, u, " "); print u[1] "|" signed; found = 1
+        }
+        types = suites = uris = signed = ""
+      }
+      /^[ \t]*$/ { flush(); next }
+      /^#/ { next }
+      /^Types:/ { types = $0; sub(/^Types:[ \t]*/, "", types) }
+      /^URIs:/ { uris = $0; sub(/^URIs:[ \t]*/, "", uris) }
+      /^Suites:/ { suites = $0; sub(/^Suites:[ \t]*/, "", suites) }
+      /^Signed-By:/ { signed = $0; sub(/^Signed-By:[ \t]*/, "", signed) }
+      END { flush() }' "$file" | grep . && return
+  done
+  return 0
 }
 
 BUILD_NATIVE=$BUILD/native # the portable text rules and what is built on them, for Linux
