@@ -23,10 +23,7 @@ static int32_t ReadCachedSize(int16_t groupIndex) {
 static void WriteMeasuredSize(int16_t groupIndex, int32_t grossSize) {
   // "sizes.txt" replaces the name "SETUP.DAT" at the end of the setup file's path.
   char path[256];
-  size_t length = 0;
-  while (installState.setupFilePath[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(installState.setupFilePath);
   if (length < 9 || length - 9 + sizeof "sizes.txt" > sizeof path) {
     return; // does not fit: the sizes file is a courtesy, never an error
   }
@@ -104,7 +101,7 @@ void MeasureFreeSpace(void) {
   if (!GetDiskFreeSpaceExA(root, &available, &total, NULL)) {
     available.QuadPart = 0;
   }
-  installState.freeSpaceMB = (float)((double)available.QuadPart / 1048576.0);
+  installState.freeSpaceMB = StoreAsFloat((double)available.QuadPart / 1048576.0);
 }
 
 void UpdateSpaceLabels(HWND page) {
@@ -122,7 +119,7 @@ void UpdateSpaceLabels(HWND page) {
   int32_t required = LowWord32((int64_t)total);
   FormatMegabytes(text, required);
   SetDlgItemTextA(page, IDC_REQUIRED_VALUE, text);
-  installState.requiredSpaceMB = (float)required / 1048576.0f;
+  installState.requiredSpaceMB = StoreAsFloat((double)required) / 1048576.0f;
 }
 
 void FormatMegabytes(char* text, int32_t bytes) {

@@ -89,10 +89,7 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
   char currentDirectory[kLineSize] = "";
   char previousDirectory[kLineSize] = "";
   int foldersBegun = 0;
-  size_t destinationLength = 0;
-  while (installState.destinationFolder[destinationLength] != '\0') {
-    ++destinationLength;
-  }
+  size_t destinationLength = TextLength(installState.destinationFolder);
 
   do {
     PumpProgressMessages();

@@ -2,6 +2,14 @@
 
 #include <stdarg.h>
 
+size_t TextLength(const char* text) {
+  size_t length = 0;
+  while (text[length] != '\0') {
+    ++length;
+  }
+  return length;
+}
+
 int CopyText(char* dest, size_t size, const char* src) {
   if (size == 0) {
     return 0;
@@ -115,10 +123,7 @@ int SplitGroupLine(const char* line, char* target, size_t targetSize, char* sour
 static int JoinPath(char* dest, size_t size, const char* folder, const char* name,
                     int alwaysSeparate) {
   int fitted = CopyText(dest, size, folder);
-  size_t length = 0;
-  while (folder[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(folder);
   if (alwaysSeparate || length == 0 || folder[length - 1] != '\\') {
     fitted &= AppendText(dest, size, "\\");
   }
@@ -135,10 +140,7 @@ int JoinPathAlways(char* dest, size_t size, const char* folder, const char* name
 }
 
 void CutAtLastSeparator(char* path) {
-  size_t length = 0;
-  while (path[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(path);
   for (size_t i = length; i > 1; --i) {
     if (path[i - 1] == '\\') {
       path[i - 1] = '\0';
@@ -221,8 +223,14 @@ static void FormatRoundedMegabytes(char* text, size_t size, double value, int de
   AppendText(text, size, " MB");
 }
 
+float StoreAsFloat(double value) {
+  volatile float stored = (float)value;
+  return stored;
+}
+
 void FormatMegabytesText(char* text, size_t size, int32_t bytes) {
-  float megabytes = (float)bytes / 1048576.0f;
+  // Only the conversion of the count rounds: dividing by 2^20 is exact.
+  float megabytes = StoreAsFloat((double)bytes) / 1048576.0f;
   FormatRoundedMegabytes(text, size, megabytes, bytes >= 104857600 ? 0 : 2);
 }
 
@@ -235,10 +243,7 @@ int HasDrivePrefix(const char* typed) {
 }
 
 void RemoveTrailingSeparator(char* path) {
-  size_t length = 0;
-  while (path[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(path);
   if (length > 0 && path[length - 1] == '\\') {
     path[length - 1] = '\0';
   }

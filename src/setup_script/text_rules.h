@@ -6,6 +6,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The number of characters before the terminating zero.
+size_t TextLength(const char* text);
+
 // Copies src into dest (size bytes, size > 0), always zero-terminated. Returns 1 when the whole
 // text fitted, 0 when it was cut.
 int CopyText(char* dest, size_t size, const char* src);
@@ -39,6 +42,11 @@ int EqualIgnoringAsciiCase(const char* a, const char* b);
 // A cached SizeN value: leading white space, one optional sign, decimal digits up to the first
 // other character. Wraps like a signed 32-bit count; no digits give 0.
 int32_t ParseSizeValue(const char* text);
+
+// value rounded to a 32-bit float. x87 code may keep a float in a wider register (GCC does so in
+// C++ whatever -fexcess-precision says), which would skip the rounding the megabyte figures are
+// defined by; a store to a volatile float cannot be skipped.
+float StoreAsFloat(double value);
 
 // The megabyte text of a byte count: "%0.0f MB" from 100 MB (exact count) upwards, "%0.2f MB"
 // below; halves are rounded away from zero.

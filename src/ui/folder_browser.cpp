@@ -36,10 +36,7 @@ void BrowseForDestination(HWND owner) {
     }
   }
   const char* choice = installState.typedFolder[0] != '\0' ? installState.typedFolder : picked;
-  size_t length = 0;
-  while (choice[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(choice);
   if (length < 3) {
     return;
   }
@@ -71,10 +68,7 @@ static int ValidateTypedFolder(HWND browser, const char* typedText) {
   if (ShowBrowserMessage(browser, message, MB_YESNO | MB_ICONQUESTION) == IDNO) {
     return 1;
   }
-  size_t length = 0;
-  while (typed[length] != '\0') {
-    ++length;
-  }
+  size_t length = TextLength(typed);
   char parent[kBrowseTextSize];
   for (uint16_t i = 3; i < length; ++i) {
     if (typed[i] == '\\') {

@@ -370,15 +370,21 @@ TEST(EndToEnd, FailedOrCancelledRunTakesNoFinishingStep) {
   for (bool cancel : {false, true}) {
     SCOPED_TRACE(cancel ? "cancelled" : "missing source file");
     DemoRun run;
+    CopyHold hold;
     if (cancel) {
-      // Enough files for the copy to outlast the robot's reaction to the Cancel button.
-      std::string setupDat = ReplaceLine(ReadTextFile(run.dist.File("SETUP.DAT")),
-                                         "Option3=", "Option3=Demo Song\nGroup4=Bulk.Files") +
-                             "\n[Bulk.Files]\n";
-      for (int i = 0; i < 400; ++i) {
+      if (!hold.Available()) {
+        GTEST_SKIP() << hold.UnavailableReason();
+      }
+      // The copy is held at the third of five lines of a group of its own (its size given, so
+      // that measuring reads none of them) until the click waits in the queue.
+      std::string setupDat =
+          ReplaceLine(ReadTextFile(run.dist.File("SETUP.DAT")), "Option3=",
+                      "Option3=Demo Song\nGroup4=Bulk.Files\nDescription4=Bulk\nSize4=20480") +
+          "\n[Bulk.Files]\n";
+      for (int i = 0; i < 5; ++i) {
         std::string name = "bulk\\file" + std::to_string(i) + ".dat";
-        run.dist.AddFile(name, std::string(4096, (char)('a' + i % 26)));
-        setupDat += name + "\n";
+        run.dist.AddFile(name, std::string(4096, (char)('a' + i)));
+        setupDat += i == 2 ? name + "," + hold.SourceNameFrom(run.dist.Path()) + "\n" : name + "\n";
       }
       run.dist.SetSetupDat(setupDat);
     } else {
@@ -386,13 +392,18 @@ TEST(EndToEnd, FailedOrCancelledRunTakesNoFinishingStep) {
     }
     ASSERT_TRUE(run.StartAndAcceptDefaults()) << run.setup.Describe();
     if (cancel) {
+      ASSERT_TRUE(hold.WaitUntilHeld(180000)) << run.setup.Describe();
       HWND progress = run.setup.WaitForWindow([](const WindowSnapshot& w) {
         return IsProgressWindow(w) && w.Control(IDC_CANCEL)->visible;
       });
       ASSERT_NE(nullptr, progress) << run.setup.Describe();
       run.setup.Click(progress, IDC_CANCEL);
+      hold.Release();
       HWND question = run.setup.WaitForWindow(IsExitQuestion);
       ASSERT_NE(nullptr, question) << run.setup.Describe();
+      // The held file was finished; the next line was not read.
+      EXPECT_EQ(std::string(4096, 'h'), ReadTextFile(run.destination + "\\bulk\\file2.dat"));
+      EXPECT_FALSE(FileExists(run.destination + "\\bulk\\file3.dat"));
       run.setup.Click(question, IDC_NEXT); // Exit Setup
     } else {
       EXPECT_EQ(0u,

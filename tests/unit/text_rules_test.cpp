@@ -99,6 +99,8 @@ TEST(Megabytes, RoundHalvesAwayFromZero) {
       {157286400, "150 MB"},    {2147483647, "2048 MB"},
       {-1572864, "-1.50 MB"},   {131072, "0.13 MB"},
       {115867648, "111 MB"},    {(int32_t)0x80000000u, "-2048.00 MB"},
+      // Rounded to a float first: 50.125 and 110.5 exactly, then away from zero.
+      {52559871, "50.13 MB"},   {115867647, "111 MB"},
   };
   for (const Case& c : cases) {
     char text[80];
