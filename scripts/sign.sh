@@ -27,6 +27,7 @@ for file in "$key" "$cert"; do
 done
 install_missing osslsigncode
 # Split as the shell would, so that quoted words keep their spaces.
+options=()
 eval "options=(${SIGN_OPTIONS:-})"
 
 for program in "$@"; do
