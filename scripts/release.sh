@@ -40,8 +40,10 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
   SOURCE_DATE_EPOCH=$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || echo 315532800)
 fi
 export SOURCE_DATE_EPOCH
+commit=$(git -C "$ROOT" rev-parse HEAD 2>/dev/null || echo unknown)
 if [ -n "$(git -C "$ROOT" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
   log "warning: the source tree has changes that are not committed"
+  commit="$commit with changes not committed"
 fi
 
 # Only the project's own flags: a caller's CFLAGS and the like would change the programs.
@@ -100,5 +102,16 @@ with zipfile.ZipFile(archive, "w") as z:
             z.writestr(entry, f.read(), compresslevel=9)
 EOF
 mv "$archive.new" "$archive"
-log "release archive ($(stat -c %s "$archive") bytes):"
+
+# Beside the archive: what it was made from and with, for whoever reproduces it.
+{
+  echo "Source: $name $version, commit $commit"
+  echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH"
+  echo "Signed: $([ ${#sign[@]} -gt 0 ] && echo yes || echo no)"
+  echo "Packages:"
+  dpkg-query -W -f='  ${binary:Package} ${Version}\n' cmake g++-mingw-w64-i686-posix \
+    gcc-mingw-w64-i686-posix-runtime binutils-mingw-w64-i686 mingw-w64-i686-dev zlib1g
+  python3 -c 'import sys, zlib; print("  python", sys.version.split()[0], "zlib", zlib.ZLIB_RUNTIME_VERSION)'
+} >"$out/$top.buildinfo"
+log "release archive ($(stat -c %s "$archive") bytes; what it was made with: $out/$top.buildinfo):"
 (cd "$out" && sha256sum "$top.zip")

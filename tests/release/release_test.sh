@@ -7,8 +7,9 @@
 #   archive SOURCE WORK  the archive of the first of those builds: what it lists, its sums, its
 #       dates and permissions; then a signed release, whose programs verify
 #   sign SOURCE WORK SETUP.EXE SETUPCHECK.EXE END_TO_END_TESTS.EXE WINE  signed programs verify,
-#       do not verify against another certificate, betray a changed byte, and still run: the
-#       signed setup.exe installs the example under Wine
+#       do not verify against another certificate, are the unsigned ones again without their
+#       signature, betray a changed byte, and still run: the signed setup.exe installs the
+#       example under Wine
 set -euo pipefail
 
 SKIP=77
@@ -187,8 +188,13 @@ mode_sign() {
       { cat "$work/signed/$program.verify.log"; fail "the signed $program does not verify"; }
     ! verifies "$work/signed/$program" "$work/stranger/cert.pem" ||
       fail "$program verifies against another certificate"
+    # Without its signature, the program is the unsigned one again, byte for byte.
+    osslsigncode remove-signature -in "$work/signed/$program" -out "$work/changed/$program" \
+      >/dev/null 2>&1 || fail "removing the signature of $program"
+    cmp "$work/changed/$program" "$work/unsigned/$program" ||
+      fail "$program without its signature is not the unsigned program"
     # One byte changed in the middle of the program's own bytes, before its signature.
-    cp "$work/signed/$program" "$work/changed/$program"
+    cp -f "$work/signed/$program" "$work/changed/$program"
     offset=$(($(stat -c %s "$work/unsigned/$program") / 2))
     python3 - "$work/changed/$program" "$offset" <<'EOF'
 import sys
