@@ -54,8 +54,7 @@ mkdir -p "$tree"
 cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=MinSizeRel -DSETUP_BUILD_TESTS=OFF >"$tree/configure.log" 2>&1 ||
   { cat "$tree/configure.log"; exit 1; }
-if ! cmake --build "$tree" -j "$(nproc)" --target setup setupcheck -- --no-print-directory \
-  >"$tree/build.log" 2>&1; then
+if ! cmake --build "$tree" -j "$(nproc)" --target setup setupcheck >"$tree/build.log" 2>&1; then
   grep -E -A3 'error|Error' "$tree/build.log" | head -60
   log "the build failed; the whole log: $tree/build.log"
   exit 1
