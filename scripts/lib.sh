@@ -12,20 +12,23 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
-  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev fuse3 libfuse3-dev)
+  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev fuse3 libfuse3-dev osslsigncode
+  openssl)
 
 log() { printf '== %s\n' "$*" >&2; }
 
+# Installs the packages named (all of PACKAGES when none is) that are not installed yet.
 install_missing() {
-  local sudo=""
+  local sudo="" wanted=("$@")
   [ "$(id -u)" = 0 ] || sudo=sudo
-  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  [ $# -gt 0 ] || wanted=("${PACKAGES[@]}")
+  if [[ " ${wanted[*]} " == *:i386\ * ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     log "adding the i386 architecture"
     $sudo dpkg --add-architecture i386
     rm -f "$BUILD/.apt-updated"
   fi
   local missing=()
-  for p in "${PACKAGES[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
