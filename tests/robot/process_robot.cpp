@@ -84,8 +84,17 @@ HWND SetupProcess::WaitForWindow(const std::function<bool(const WindowSnapshot&)
 
 void SetupProcess::Click(HWND window, int id) {
   HWND button = GetDlgItem(window, id);
-  if (button != NULL) {
-    PostMessageA(button, BM_CLICK, 0, 0);
+  if (button == NULL || !IsWindowEnabled(button)) {
+    return; // nothing a user could click
+  }
+  LONG kind = GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK;
+  if (kind == BS_PUSHBUTTON || kind == BS_DEFPUSHBUTTON) {
+    // What a push button's click tells its dialog, posted straight to it. A BM_CLICK that reaches
+    // the button while its dialog is still being activated can be undone by the focus change
+    // (the press is cancelled with the capture), so how soon the robot clicks would matter.
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)button);
+  } else {
+    PostMessageA(button, BM_CLICK, 0, 0); // check boxes keep their own state
   }
 }
 
