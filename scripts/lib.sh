@@ -49,6 +49,14 @@ ensure_i386() {
     return
   fi
   log "32-bit programs do not run natively here: handing them to qemu-i386 through binfmt_misc"
+  use_qemu_i386
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
+}
+
+# Registers qemu-i386 in binfmt_misc for 32-bit programs, installing qemu 8 or later
+# first where needed. Such an entry is asked before the kernel's own 32-bit support, so this also
+# forces qemu on a machine that could run them natively.
+use_qemu_i386() {
   local sudo=""
   [ "$(id -u)" = 0 ] || sudo=sudo
   local major
@@ -74,7 +82,19 @@ ensure_i386() {
     printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:'"$QEMU_I386"':OCF' |
       $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
   fi
-  /usr/lib/wine/wine --version >/dev/null 2>&1 || { log "cannot run 32-bit programs"; exit 1; }
+}
+
+# How 32-bit programs (Wine's 32-bit loader among them) run here: "qemu" while an enabled
+# binfmt_misc entry hands them to qemu-i386, otherwise "native".
+i386_mode() {
+  local entry
+  for entry in /proc/sys/fs/binfmt_misc/qemu-i386*; do
+    if [ -e "$entry" ] && grep -qx enabled "$entry"; then
+      echo qemu
+      return
+    fi
+  done
+  echo native
 }
 
 # Adds SUITE-backports from the Debian archive this machine already uses: the address and the
@@ -227,6 +247,10 @@ stop_session() {
     kill "$XVFB_PID" 2>/dev/null || true
     wait "$XVFB_PID" 2>/dev/null || true
   fi
+  # Stopped once only: a second call must not reach processes that reuse the numbers.
+  TEST_DRIVES_MOUNTED=()
+  WINESERVER_PID=""
+  XVFB_PID=""
 }
 
 # Starts Xvfb on a free display (unless one is given and usable) and a persistent wineserver for

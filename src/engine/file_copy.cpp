@@ -13,6 +13,7 @@ enum { kQuotedSourceSize = 128, kWorkSize = 512 };
 static void PumpProgressMessages(void) {
   MSG message;
   while (PeekMessageA(&message, installState.progressWindow, 0, 0, PM_REMOVE | PM_NOYIELD)) {
+    PaintProgressNow(); // a click, a move or an uncovering is answered with what is current
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
@@ -28,6 +29,7 @@ static void ShowCopyError(const char* quotedSource, DWORD error) {
     AppendText(text, sizeof text, systemText);
     LocalFree(systemText);
   }
+  PaintProgressNow(); // the message opens over what is current
   MessageBoxA(installState.progressWindow, text, "Setup Error", MB_OK | MB_ICONWARNING);
 }
 
@@ -74,14 +76,8 @@ static DWORD ReplaceExistingTarget(const char* source, const char* target, const
   return error;
 }
 
-int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) {
-  INFCONTEXT context;
-  if (!FindFirstLine(infHandle, sectionName, &context)) {
-    return 1;
-  }
-  SetDlgItemTextA(installState.progressWindow, IDC_UPPER_TEXT,
-                  installState.groups[groupIndex].description);
-
+// Copies the lines from context on: 1 when the section ended, 0 on cancel or a failure.
+static int CopyLines(INFCONTEXT* context) {
   char lineText[kLineSize];
   char targetText[kLineSize];
   char quotedSource[kQuotedSourceSize];
@@ -96,7 +92,7 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
     if (installState.cancelRequested) {
       return 0;
     }
-    if (!GetLineText(&context, lineText)) {
+    if (!GetLineText(context, lineText)) {
       return 1;
     }
     char sourceName[kLineSize];
@@ -137,6 +133,19 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
       ShowCopyError(quotedSource, error);
       return 0;
     }
-  } while (FindNextLine(&context));
+  } while (FindNextLine(context));
   return 1;
+}
+
+int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) {
+  INFCONTEXT context;
+  if (!FindFirstLine(infHandle, sectionName, &context)) {
+    return 1;
+  }
+  SetDlgItemTextA(installState.progressWindow, IDC_UPPER_TEXT,
+                  installState.groups[groupIndex].description);
+  PaintProgressNow(); // a new group is announced at once
+  int ok = CopyLines(&context);
+  PaintProgressNow(); // and where it ended is seen
+  return ok;
 }

@@ -202,6 +202,7 @@ int RunInstall(HWND hostWindow) {
     }
   }
 
+  PaintProgressNow(); // the parts paint themselves again before they are hidden or changed
   ShowProgressControl(IDC_PROGRESS_BAR, 0);
   ShowProgressControl(IDC_CANCEL, 0);
   SetProgressTexts("", "Completing installation...");

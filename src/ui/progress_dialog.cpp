@@ -8,49 +8,53 @@
 int32_t progressTotal = 0;
 int32_t progressCount = 0;
 
-// Whether moving the bar from one position to another can change a pixel of it: the filled
-// part ends at position / range of the bar's width, where the width is the client area's or
-// that less a border of one or two pixels a side, rounded down or to the nearest pixel.
-static int FillMoves(HWND bar, int32_t from, int32_t to) {
-  RECT client;
-  GetClientRect(bar, &client);
-  int32_t range = (int32_t)SendMessageA(bar, PBM_GETRANGE, FALSE, 0);
-  if (range <= 0) {
-    return from != to;
-  }
-  from = from < 0 ? 0 : from > range ? range : from;
-  to = to < 0 ? 0 : to > range ? range : to;
-  for (int32_t width = client.right; width >= client.right - 4 && width > 0; width -= 2) {
-    if ((int64_t)from * width / range != (int64_t)to * width / range ||
-        MulDiv(from, width, range) != MulDiv(to, width, range)) {
-      return 1;
+DWORD progressFrameInterval = kProgressFrameInterval;
+
+// Painting a part costs far more than copying a small file, and thousands of files pass in the
+// time the eye needs for one picture. So while steps come in, the parts' painting is held back
+// (WM_SETREDRAW) and they are painted together once per frame; their texts and the bar's
+// position are still set on every change.
+enum { kBarPart = 2, kChangingParts = 3 };
+static const int changingPartIds[kChangingParts] = {IDC_UPPER_TEXT, IDC_LOWER_TEXT,
+                                                    IDC_PROGRESS_BAR};
+static HWND partsWindow; // the progress window the parts belong to (one at a time)
+static HWND changingParts[kChangingParts]; // taken once: a look-up per step would cost a call
+static int partHeld[kChangingParts];       // painting held back, to be let go again
+static int paintingHeld;
+static DWORD lastFrame; // when the parts were last painted
+
+static void HoldPainting(void) {
+  for (int i = 0; i < kChangingParts; ++i) {
+    // A hidden part is left alone: letting it paint again (WM_SETREDRAW) would show it.
+    partHeld[i] = (GetWindowLongA(changingParts[i], GWL_STYLE) & WS_VISIBLE) != 0;
+    if (partHeld[i]) {
+      SendMessageA(changingParts[i], WM_SETREDRAW, FALSE, 0);
     }
   }
-  return 0;
+  paintingHeld = 1;
 }
 
-// A step repaints the bar at once, which costs far more than copying a small file; with
-// thousands of files most steps do not move the filled part by a pixel. Such steps set the
-// position without the repaint; a step that moves it repaints the whole bar right away (a
-// partial repaint would leave what the skipped steps moved). A bar that is not shown paints
-// nothing anyway (and WM_SETREDRAW would show it).
-static void StepBar(HWND bar, int32_t position) {
-  if (!IsWindowVisible(bar)) {
-    SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
-    return;
+void PaintProgressNow(void) {
+  if (!paintingHeld) {
+    return; // nothing held: every change has been painted already
   }
-  int32_t before = (int32_t)SendMessageA(bar, PBM_GETPOS, 0, 0);
-  SendMessageA(bar, WM_SETREDRAW, FALSE, 0);
-  SendMessageA(bar, PBM_SETPOS, (WPARAM)position, 0);
-  SendMessageA(bar, WM_SETREDRAW, TRUE, 0);
-  if (FillMoves(bar, before, position)) {
-    RedrawWindow(bar, NULL, NULL, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  paintingHeld = 0;
+  for (int i = 0; i < kChangingParts; ++i) {
+    if (partHeld[i]) {
+      SendMessageA(changingParts[i], WM_SETREDRAW, TRUE, 0);
+      RedrawWindow(changingParts[i], NULL, NULL, RDW_INVALIDATE | RDW_ERASE);
+    }
   }
+  // The window first, should it have been uncovered meanwhile: its background would otherwise
+  // be painted over the parts.
+  RedrawWindow(partsWindow, NULL, NULL, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  lastFrame = GetTickCount();
 }
 
-static void ApplyProgress(HWND window, WPARAM wParam, LPARAM lParam) {
-  HWND bar = GetDlgItem(window, IDC_PROGRESS_BAR);
+static void ApplyProgress(WPARAM wParam, LPARAM lParam) {
+  HWND bar = changingParts[kBarPart];
   if (wParam == 0) {
+    PaintProgressNow(); // a new count is shown at once
     progressTotal = (int32_t)lParam;
     progressCount = 0;
     // The whole total is the range (not only its low 16 bits), so the bar fills in proportion
@@ -58,30 +62,48 @@ static void ApplyProgress(HWND window, WPARAM wParam, LPARAM lParam) {
     SendMessageA(bar, PBM_SETRANGE32, 0, progressTotal > 0 ? progressTotal : 0);
     ShowWindow(bar, SW_SHOW);
     SendMessageA(bar, PBM_SETPOS, (WPARAM)progressCount, 0);
-  } else {
-    progressCount = (int32_t)((uint32_t)progressCount + 1u);
-    StepBar(bar, progressCount);
+    return;
+  }
+  progressCount = (int32_t)((uint32_t)progressCount + 1u);
+  if (!paintingHeld) {
+    HoldPainting();
+  }
+  SendMessageA(bar, PBM_SETPOS, (WPARAM)progressCount, 0);
+  if (GetTickCount() - lastFrame >= progressFrameInterval) {
+    PaintProgressNow();
+    HoldPainting();
   }
 }
 
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
   case WM_INITDIALOG:
+    partsWindow = window;
+    for (int i = 0; i < kChangingParts; ++i) {
+      changingParts[i] = GetDlgItem(window, changingPartIds[i]);
+    }
+    paintingHeld = 0;
     SetWindowTextA(window, installState.title);
     installState.cancelRequested = 0;
     EnableMenuItem(GetSystemMenu(window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
     break;
   case WM_COMMAND:
-    if (LOWORD(wParam) == IDC_CANCEL && ConfirmExit(window)) {
-      installState.cancelRequested = 1;
-      EndDialog(window, IDC_CANCEL); // hides this modeless window; RunInstall destroys it
+    if (LOWORD(wParam) == IDC_CANCEL) {
+      PaintProgressNow(); // the question is asked over what is current
+      if (ConfirmExit(window)) {
+        installState.cancelRequested = 1;
+        EndDialog(window, IDC_CANCEL); // hides this modeless window; RunInstall destroys it
+      }
     }
     break;
   case WM_CLOSE:
     EndDialog(window, IDC_CANCEL);
     break;
   case WM_SETUP_PROGRESS:
-    ApplyProgress(window, wParam, lParam);
+    ApplyProgress(wParam, lParam);
+    break;
+  case WM_DESTROY:
+    paintingHeld = 0; // the parts go with the window; their handles may be reused
     break;
   }
   return FALSE;

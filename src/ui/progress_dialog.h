@@ -10,6 +10,17 @@ enum { WM_SETUP_PROGRESS = WM_USER + 5 };
 extern int32_t progressTotal;
 extern int32_t progressCount;
 
+// The progress window's changing parts (its two text lines and its bar) keep their state exact
+// on every change, but while steps come in they are painted at most once per this many
+// milliseconds of work, the display's pace rather than the files'.
+enum { kProgressFrameInterval = 30 };
+extern DWORD progressFrameInterval;
+
+// Paints the changing parts as they are now and lets them paint every change at once again,
+// until the next step. Called before anything opens over the window or answers the user, and
+// before a part is shown or hidden.
+void PaintProgressNow(void);
+
 INT_PTR CALLBACK ProgressDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK ExitDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // True exactly when the user chose "E&xit Setup".

@@ -255,6 +255,7 @@ void ResetInstallState() {
   installState.instance = instance;
   progressTotal = 0;
   progressCount = 0;
+  progressFrameInterval = kProgressFrameInterval;
   positionLocked = 0;
 }
 
