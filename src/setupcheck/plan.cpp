@@ -15,6 +15,8 @@ const size_t kQuotedSource = 128; // the source name kept for the failure messag
 const size_t kNameBuffer = 256;   // link and compatibility-entry names
 const long kDestinationId = 65600;
 const size_t kRegistryText = 4096; // the Setup API reads registry fields into this many characters
+const char kRefusedName[] = "a name with a character Windows refuses (:*?\"<>|): there the copy "
+                            "fails and setup.exe stops; Wine makes the file";
 
 const char kRunOnce[] = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kLayers[] =
@@ -382,7 +384,18 @@ bool Planner::PlanCopy(std::string* problem) {
 
       int64_t size = 0;
       FindBelow(folder_, source, &size);
+      std::string name = std::string(targetPath).substr(destination.size());
+      if (name.find_first_of(":*?\"<>|") != std::string::npos) {
+        // Wine makes such names; Windows refuses them, and the copy fails there.
+        for (size_t i = plan_->steps.size(); i > 0 && plan_->steps[i - 1].line == line.lineNumber;
+             --i) {
+          plan_->steps[i - 1].machine = kRefusedName;
+        }
+      }
       PlanStep& step = Add(kStepFile, targetPath, line.lineNumber);
+      if (name.find_first_of(":*?\"<>|") != std::string::npos) {
+        step.machine = kRefusedName;
+      }
       step.text = source;
       step.size = size;
       step.group = group.number;

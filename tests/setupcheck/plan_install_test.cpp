@@ -115,7 +115,8 @@ void WalkKey(HKEY key, const std::string& path, bool withClasses, Machine* machi
     DWORD nameSize = (DWORD)name.size();
     DWORD dataSize = (DWORD)data.size();
     DWORD type = 0;
-    LONG result = RegEnumValueA(key, i, name.data(), &nameSize, NULL, &type, data.data(), &dataSize);
+    LONG result =
+        RegEnumValueA(key, i, name.data(), &nameSize, NULL, &type, data.data(), &dataSize);
     if (result == ERROR_MORE_DATA) {
       name.resize(name.size() * 2);
       data.resize(std::max<size_t>(data.size() * 2, dataSize + 1));
@@ -248,8 +249,8 @@ std::vector<std::string> Difference(const Machine& before, const Machine& after,
       }
       continue;
     }
-    bool changed = isNew || old->second.size != state.size ||
-                   !SameTime(old->second.written, state.written);
+    bool changed =
+        isNew || old->second.size != state.size || !SameTime(old->second.written, state.written);
     if (!changed) {
       continue;
     }
@@ -333,7 +334,7 @@ struct Prediction {
   std::vector<std::string> uncertain; // lower-case paths below which any change is allowed
   std::set<std::string> iniFiles;     // lower-case
   bool runs = false;                  // "runonce -r" is started
-  std::vector<std::pair<std::string, std::string>> copies; // target, source
+  std::map<std::string, std::pair<std::string, std::string>> copies; // the last copy to a target
   std::string problem;
 };
 
@@ -380,9 +381,10 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       continue;
     }
     bool parentThere = m.files.count(Lower(Parent(path))) != 0 || Parent(path).size() <= 2;
+    bool isRoot = path.size() <= 3; // a drive's root is always there
     switch (step.kind) {
     case kStepFolder:
-      if (parentThere && m.files.count(Lower(path)) == 0) {
+      if (parentThere && !isRoot && m.files.count(Lower(path)) == 0) {
         FileState& folder = m.files[Lower(path)];
         folder.path = path;
         folder.folder = true;
@@ -403,7 +405,7 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       target.path = path;
       target.size = ((ULONGLONG)data.nFileSizeHigh << 32) | data.nFileSizeLow;
       target.written = data.ftLastWriteTime; // a copy keeps its source's time
-      out->copies.push_back({path, source});
+      out->copies[Lower(path)] = {path, source};
       break;
     }
     case kStepSize:
@@ -451,7 +453,7 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       std::string gone = KeyPath(step.path);
       for (auto it = m.keys.begin(); it != m.keys.end();) {
         it = it->first == gone || StartsWith(it->first, gone + "\\") ? m.keys.erase(it)
-                                                                       : std::next(it);
+                                                                     : std::next(it);
       }
       break;
     }
@@ -505,7 +507,7 @@ void Undo(const Machine& before, const Machine& after) {
   auto open = [](const std::string& path, HKEY* key) {
     size_t split = path.find('\\');
     std::string rootName = path.substr(0, split);
-    HKEY root = rootName == "HKCU" ? HKEY_CURRENT_USER
+    HKEY root = rootName == "HKCU"   ? HKEY_CURRENT_USER
                 : rootName == "HKLM" ? HKEY_LOCAL_MACHINE
                                      : HKEY_USERS;
     std::string rest = split == std::string::npos ? "" : path.substr(split + 1);
@@ -612,8 +614,8 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
 // ---- One install, compared --------------------------------------------------------------------
 
 struct MachineSetting {
-  bool runOnceSetupKey = false; // RunOnce\Setup present: "Wrapper" is written too
-  bool layersEntry = false;     // a compatibility entry for the installed program to remove
+  bool runOnceSetupKey = false;  // RunOnce\Setup present: "Wrapper" is written too
+  bool layersEntry = false;      // a compatibility entry for the installed program to remove
   std::function<void()> prepare; // more state before the run (removed by the generic undo? no)
   std::function<void()> forget;  // and its removal
 };
@@ -709,15 +711,16 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
       WithoutUncertain(Difference(before, predicted.machine, iniFiles), predicted.uncertain);
   std::vector<std::string> actual =
       WithoutUncertain(Difference(before, after, iniFiles), predicted.uncertain);
-  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n" << [&] {
-    std::string steps;
-    for (const PlanStep& step : plan.steps) {
-      steps += "  " + DescribeStep(step) + "\n";
-    }
-    return steps;
-  }();
-  for (const auto& [target, source] : predicted.copies) {
-    EXPECT_EQ(ReadTextFile(source), ReadTextFile(target)) << target;
+  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n"
+                                              << [&] {
+                                                   std::string steps;
+                                                   for (const PlanStep& step : plan.steps) {
+                                                     steps += "  " + DescribeStep(step) + "\n";
+                                                   }
+                                                   return steps;
+                                                 }();
+  for (const auto& [key, copy] : predicted.copies) {
+    EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? "runonce -r|\r\n" : "", probe.Log());
 
@@ -734,7 +737,261 @@ TEST(PlanMatchesInstall, Example) {
   TempFolder target("plan-target");
   PlanChoices choices;
   choices.destination = target / "Kelvara Demo";
-  InstallAndCompare("examples/demo", dist, choices, MachineSetting{true, true, nullptr, nullptr});
+  MachineSetting setting;
+  setting.runOnceSetupKey = true;
+  setting.layersEntry = true;
+  InstallAndCompare("examples/demo", dist, choices, setting);
+}
+
+// Every case of the checker's that installs (no error), with its own default destination.
+TEST(PlanMatchesInstall, CheckerCases) {
+  const std::string cases = SourcePath("tests/setupcheck/cases");
+  std::vector<std::string> names;
+  ForEachEntry(cases, [&](const WIN32_FIND_DATAA& entry) {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      names.push_back(entry.cFileName);
+    }
+  });
+  std::sort(names.begin(), names.end());
+  int installed = 0;
+  for (const std::string& name : names) {
+    CheckResult checked;
+    CheckDistribution(cases + "\\" + name, kDefaultClusterSize, &checked);
+    if (CountErrors(checked) > 0) {
+      continue;
+    }
+    Distribution dist;
+    CopyTree(cases + "\\" + name, dist.Path());
+    MachineSetting setting;
+    setting.runOnceSetupKey = installed % 2 == 0;
+    setting.layersEntry = installed % 3 == 0;
+    InstallAndCompare("case " + name, dist, PlanChoices(), setting);
+    ++installed;
+  }
+  EXPECT_GE(installed, 8);
+}
+
+// ---- Generated distributions ------------------------------------------------------------------
+
+class Random {
+public:
+  explicit Random(unsigned seed) : state_(seed * 2654435761u + 1) {}
+  unsigned Below(unsigned n) {
+    state_ = state_ * 1103515245u + 12345u;
+    return (state_ >> 8) % n;
+  }
+  bool Chance(unsigned percent) {
+    return Below(100) < percent;
+  }
+  template <typename T> const T& Pick(const std::vector<T>& items) {
+    return items[Below((unsigned)items.size())];
+  }
+
+private:
+  unsigned state_;
+};
+
+struct Generated {
+  std::string name;
+  PlanChoices choices;
+  MachineSetting setting;
+};
+
+// A distribution of a few groups of files in a few folders, optional groups, cached sizes, and a
+// default_install of INI entries and registry lines of every kind, some of them meeting values
+// that are already there. Destinations: [KVSetup] Path, "C:\" and APPNAME, or one chosen.
+Generated Generate(unsigned seed, const Distribution& dist, const TempFolder& sandbox) {
+  Random random(seed);
+  Generated out;
+  const std::string n = std::to_string(seed);
+  const std::string app = "Gen App " + n;
+  const std::string exe = "GenApp" + n;
+  const std::string vendor = "KvsPlanGen";
+  const std::string appKey = "Software\\" + vendor + "\\App" + n;
+  out.name = "generated " + n;
+
+  std::string kvsetup = "Title=" + app + " Setup\n";
+  unsigned destinationKind = random.Below(3);
+  std::string destination = "C:\\" + app;
+  if (destinationKind == 0) {
+    MakeFolders(sandbox / "dest");
+    destination = sandbox / ("dest\\" + app);
+    kvsetup += "Path=" + destination + "\n";
+  } else if (destinationKind == 2) {
+    MakeFolders(sandbox / "chosen");
+    destination = sandbox / ("chosen\\" + app);
+    out.choices.destination = destination;
+  }
+
+  const std::vector<std::string> folders = {
+      "", "", "bin", "data\\levels", "Docs And Notes", "deep\\a\\b", "Caf\xe9"};
+  const std::vector<std::string> words = {"readme", "Setup Notes", "level-1", "MAP_02",
+                                          "x",      "licence",     "a.b.c",   "Z"};
+  const std::vector<std::string> extensions = {".txt", ".dat", ".BIN", "", ".ini"};
+  std::vector<std::string> sources;
+  auto newSource = [&]() {
+    std::string folder = random.Pick(folders);
+    std::string file =
+        random.Pick(words) + std::to_string(sources.size()) + random.Pick(extensions);
+    std::string path = folder.empty() ? file : folder + "\\" + file;
+    size_t length = random.Chance(15) ? 4096 * (1 + random.Below(3)) : random.Below(9000);
+    std::string contents;
+    for (size_t i = 0; i < length; ++i) {
+      contents.push_back((char)('A' + random.Below(26)));
+    }
+    dist.AddFile(path, contents);
+    sources.push_back(path);
+    return path;
+  };
+  newSource();
+  dist.AddFile(exe + ".exe", "program " + n);
+
+  unsigned groupCount = 1 + random.Below(5);
+  std::string sections;
+  std::vector<std::string> targets;
+  int options = 0;
+  for (unsigned g = 1; g <= groupCount; ++g) {
+    std::string number = std::to_string(g);
+    std::string section = "G" + number + ".Files";
+    kvsetup += "Group" + number + "=" + (random.Chance(20) ? Lower(section) : section) + "\n";
+    kvsetup += "Description" + number + "=Copying part " + number + "...\n";
+    if (options < 2 && random.Chance(35)) {
+      kvsetup += "Option" + number + "=Part " + number + "\n";
+      ++options;
+      if (random.Chance(40)) {
+        out.choices.without.push_back((int)g);
+      }
+    }
+    if (random.Chance(25)) {
+      kvsetup += "Size" + number + "=" + std::to_string(1000 + random.Below(90000)) + "\n";
+    }
+    sections += "[" + section + "]\n";
+    if (g == 1) {
+      sections += exe + ".exe\n";
+      targets.push_back(exe + ".exe");
+    }
+    unsigned lines = 1 + random.Below(6);
+    for (unsigned l = 0; l < lines; ++l) {
+      std::string source = random.Chance(60) ? newSource() : random.Pick(sources);
+      std::string target = source;
+      if (!targets.empty() && random.Chance(10)) {
+        target = random.Pick(targets); // named again: the later copy wins
+        for (char& c : target) {
+          c = random.Chance(50) ? (char)toupper((unsigned char)c) : c;
+        }
+      } else if (random.Chance(30)) {
+        std::string folder = random.Pick(folders);
+        std::string file = "renamed" + std::to_string(targets.size()) + ".txt";
+        target = folder.empty() ? file : folder + "\\" + file;
+      }
+      targets.push_back(target);
+      sections += target == source ? target + "\n" : target + "," + source + "\n";
+    }
+  }
+
+  // A file already at a target in a destination that is already there: replaced.
+  if (destinationKind != 1 && random.Chance(30)) {
+    MakeFolders(destination);
+    WriteTextFile(destination + "\\" + exe + ".exe", "an older program");
+  }
+
+  std::string reg = "[Gen.Reg]\n";
+  std::vector<std::pair<std::string, std::string>> existing; // (subkey, value) there before
+  const std::string key = "HKCU," + appKey;
+  const struct {
+    const char* line;
+    const char* existing; // a value made before the run, in the app's key
+  } kLines[] = {
+      {",InstallDir,,%65600%", nullptr},
+      {",Vendor,,\"%VENDOR% Ltd\"", nullptr},
+      {"\\Settings,Count,0x10001,42", nullptr},
+      {"\\Settings,Mask,0x00010001,0xFF00", nullptr},
+      {"\\Settings,Negative,0x10001,-1", nullptr},
+      {",Expand,0x20000,\"%%TEMP%%\\cache;%65600%\"", nullptr},
+      {",List,0x10000,\"one\",two,%65600%", nullptr},
+      {",Blob,1,de,ad,be,ef", nullptr},
+      {",Bytes,0x10001,01,02,03,04", nullptr},
+      {",,,\"the default value\"", nullptr},
+      {"\\Empty,,0x10", nullptr},
+      {",Kept,2,new", "Kept"},
+      {",Fresh,2,new", nullptr},
+      {",Over,0x20,new", "Over"},
+      {",Absent,0x20,new", nullptr},
+      {",Gone,4", "Gone"},
+      {",NoData", nullptr},
+  };
+  for (const auto& line : kLines) {
+    if (random.Chance(55)) {
+      reg += key + line.line + "\n";
+      if (line.existing != nullptr) {
+        existing.push_back({appKey, line.existing});
+      }
+    }
+  }
+  if (random.Chance(40)) {
+    reg += "HKLM,Software\\" + vendor + "\\App" + n + ",Version,,\"1." + n + "\"\n";
+  }
+  if (random.Chance(20)) {
+    reg += "HKR,Software\\Skipped,Value,,1\nHKXX,Software\\Skipped,Value,,1\n";
+  }
+  // DelReg comes before AddReg: a value deleted here and written there is there at the end.
+  std::string del = "[Gen.Del]\n" + key + "\\Old,Obsolete\n" + key + "\\OldTree\n" + key +
+                    ",InstallDir\n" + key + ",Vendor,0x8000\n";
+  existing.push_back({appKey + "\\Old", "Obsolete"});
+  existing.push_back({appKey + "\\Old", "Stays"});
+  existing.push_back({appKey + "\\OldTree\\Sub", "Value"});
+  std::string ini = "[Gen.Ini]\n%65600%\\app.ini,Settings,,\"InstallDir=%65600%\"\n"
+                    "%65600%\\app.ini,Settings,,\"Count = 3 \"\n"
+                    "%65600%\\app.ini,Other,,Plain\n"
+                    "%65600%\\bin\\tools.ini,Paths,,\"Bin=%65600%\\bin\"\n";
+
+  std::string install = "[default_install]\nAddReg=Gen.Reg\n";
+  bool deleting = random.Chance(50);
+  bool inis = random.Chance(70);
+  if (deleting) {
+    install += "DelReg=Gen.Del\n";
+  }
+  if (inis) {
+    install += "UpdateInis=Gen.Ini\n";
+  }
+  dist.SetSetupDat("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + app +
+                   "\nEXENAME=" + exe + "\nVENDOR=Gen Vendor " + n + "\n[KVSetup]\n" + kvsetup +
+                   sections + install + reg + (deleting ? del : "") + (inis ? ini : ""));
+
+  out.setting.runOnceSetupKey = random.Chance(50);
+  out.setting.layersEntry = random.Chance(50);
+  out.setting.prepare = [existing]() {
+    for (const auto& [subkey, value] : existing) {
+      SetRegistryString(HKEY_CURRENT_USER, subkey, value, "old");
+    }
+  };
+  out.setting.forget = [vendor]() {
+    DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\" + vendor);
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\" + vendor);
+  };
+  return out;
+}
+
+// A few in the suite; KVS_PLAN_DISTRIBUTIONS=N for a longer run of seeds 1 to N.
+TEST(PlanMatchesInstall, GeneratedDistributions) {
+  const char* count = getenv("KVS_PLAN_DISTRIBUTIONS");
+  unsigned total = count != nullptr ? (unsigned)atoi(count) : 3;
+  std::string failed;
+  DWORD start = GetTickCount();
+  for (unsigned seed = 1; seed <= total; ++seed) {
+    Distribution dist;
+    TempFolder sandbox("plan-gen");
+    Generated generated = Generate(seed, dist, sandbox);
+    const testing::TestResult* result =
+        testing::UnitTest::GetInstance()->current_test_info()->result();
+    int failuresBefore = result->total_part_count();
+    InstallAndCompare(generated.name, dist, generated.choices, generated.setting);
+    if (result->total_part_count() != failuresBefore) {
+      failed += " " + std::to_string(seed);
+    }
+  }
+  printf("[plan] %u generated distributions in %lu s; failed:%s\n", total,
+         (GetTickCount() - start) / 1000, failed.empty() ? " none" : failed.c_str());
 }
 
 } // namespace
