@@ -49,8 +49,8 @@ const char kHelp[] =
     "  --cluster N      cluster size in bytes for measured sizes (default 4096)\n"
     "  --help, --version\n"
     "\n"
-    "Exit status: 0 done and no error found; 1 errors found, or the command refused or failed;\n"
-    "2 a wrong command line.\n";
+    "Results go to standard output, messages to standard error. Exit status: 0 done and no\n"
+    "error found; 1 errors found, or the command refused or failed; 2 a wrong command line.\n";
 
 const char kFileName[] = "SETUP.DAT";
 

@@ -86,6 +86,21 @@ bool IsAscii(const std::string& text) {
   return true;
 }
 
+// A directory id left after substitution (%10%, %11%, ...): the platform puts a folder of the
+// machine in its place.
+bool HasDirectoryId(const std::string& text) {
+  for (size_t start = text.find('%'); start != std::string::npos;
+       start = text.find('%', start + 1)) {
+    size_t end = text.find_first_not_of("0123456789", start + 1);
+    if (end != std::string::npos && end > start + 1 && text[end] == '%') {
+      return true;
+    }
+  }
+  return false;
+}
+
+const char kDirectoryId[] = "a directory id stands for a folder of the machine";
+
 // A number as the C library's strtol and strtoul read it with base 0: blanks, a sign, "0x" for
 // hex, a leading "0" for octal. *end is where the digits stopped; the magnitude saturates.
 uint64_t ReadNumber(const std::string& text, size_t* end, bool* negative, bool* overflow) {
@@ -447,7 +462,9 @@ void Planner::PlanIniLine(const InfLine& line) {
   }
   std::string old;
   std::string flags;
-  if ((Field(line, 3, &old) && !old.empty()) || (Field(line, 5, &flags) && !flags.empty())) {
+  if (HasDirectoryId(file + section + entry)) {
+    step.machine = kDirectoryId;
+  } else if ((Field(line, 3, &old) && !old.empty()) || (Field(line, 5, &flags) && !flags.empty())) {
     step.machine = "an old entry or flags given: what the platform does with them differs";
   } else if (key.empty() || step.section.empty()) {
     step.machine = "an empty section or key name: what the platform writes differs";
@@ -500,6 +517,8 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
     machine = "HKCR and HKU keys lie where the machine's registry puts them";
   } else if (flags < 0 || (uint32_t)flags >> 16 == kRegLink) {
     machine = "flags the platform reads its own way";
+  } else if (HasDirectoryId(subkey + name)) {
+    machine = kDirectoryId;
   } else if (flags & (kKeyView64 | kKeyView32)) {
     machine = "a 64-bit or 32-bit registry view asked for";
   } else if (subkey.size() >= kRegistryText || name.size() >= kRegistryText ||
@@ -620,6 +639,9 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
   }
   if (!written) {
     return;
+  }
+  if (HasDirectoryId(data) && machine.empty()) {
+    machine = kDirectoryId;
   }
   PlanStep& step = finish(Add(kStepValue, key, line.lineNumber));
   step.name = name;

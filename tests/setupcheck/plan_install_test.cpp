@@ -771,6 +771,58 @@ TEST(PlanMatchesInstall, CheckerCases) {
   EXPECT_GE(installed, 8);
 }
 
+// A first SETUP.DAT written by setupcheck --init for a tree of files checks clean, and the install
+// it plans, and makes, copies every file of the tree.
+TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
+  Distribution dist;
+  const std::vector<std::string> files = {"Tree.exe",
+                                          "readme.txt",
+                                          "docs\\Guide, v2.txt",
+                                          "docs\\Notes And More.txt",
+                                          "data\\levels\\1.dat",
+                                          "data\\x;y=%1%.dat",
+                                          "[odd].txt",
+                                          "data\\Z.TXT"};
+  for (const std::string& file : files) {
+    dist.AddFile(file, "contents of " + file);
+  }
+  const char* checker = getenv("SETUPCHECK");
+  ASSERT_NE(nullptr, checker);
+  std::string command = "\"" + (checker[0] == '/' ? WindowsPath(checker) : std::string(checker)) +
+                        "\" --init --app \"Tree App\" --exe Tree \"" + dist.Path() + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::vector<char> line(command.begin(), command.end());
+  line.push_back('\0');
+  ASSERT_TRUE(
+      CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process));
+  DWORD exitCode = 99;
+  WaitForSingleObject(process.hProcess, kRunTimeoutMs);
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  ASSERT_EQ(0u, exitCode);
+
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  EXPECT_TRUE(checked.findings.empty()) << checked.findings[0].text;
+  Plan plan;
+  std::string problem;
+  ASSERT_TRUE(MakePlan(checked, dist.Path(), PlanChoices(), &plan, &problem)) << problem;
+  std::set<std::string> sources;
+  for (const PlanStep& step : plan.steps) {
+    if (step.kind == kStepFile) {
+      sources.insert(step.text);
+    }
+  }
+  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), sources);
+  TempFolder target("plan-init");
+  PlanChoices choices;
+  choices.destination = target / "Tree App";
+  InstallAndCompare("setupcheck --init", dist, choices, MachineSetting());
+}
+
 // ---- Generated distributions ------------------------------------------------------------------
 
 class Random {
@@ -954,6 +1006,13 @@ Generated Generate(unsigned seed, const Distribution& dist, const TempFolder& sa
   if (inis) {
     install += "UpdateInis=Gen.Ini\n";
   }
+  out.name += std::string(" (") +
+              (destinationKind == 0   ? "Path"
+               : destinationKind == 1 ? "C:\\ and APPNAME"
+                                      : "chosen") +
+              ", " + std::to_string(groupCount) + " groups, " + std::to_string(options) +
+              " optional, " + std::to_string(out.choices.without.size()) + " cleared" +
+              (deleting ? ", DelReg" : "") + (inis ? ", UpdateInis" : "") + ")";
   dist.SetSetupDat("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + app +
                    "\nEXENAME=" + exe + "\nVENDOR=Gen Vendor " + n + "\n[KVSetup]\n" + kvsetup +
                    sections + install + reg + (deleting ? del : "") + (inis ? ini : ""));
