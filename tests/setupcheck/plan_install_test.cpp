@@ -32,7 +32,7 @@ namespace {
 const DWORD kRunTimeoutMs = 180000;
 const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 const REGSAM kView = KEY_WOW64_32KEY; // the registry as the 32-bit setup.exe sees it
-const std::string kAppPaths = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 // Written by Wine itself while programs run (its own settings), never by an install.
 const char* const kPlatformNoise[] = {"hkcu\\software\\wine"};
 
@@ -552,6 +552,18 @@ void Undo(const Machine& before, const Machine& after) {
 
 // ---- Driving setup.exe with the plan's choices ------------------------------------------------
 
+// Clicks a button until its window is gone: a click that reaches a dialog before its modal loop
+// runs can be lost, and one that comes after the window ended goes nowhere.
+bool Press(SetupProcess& setup, HWND window, int id) {
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    setup.Click(window, id);
+    if (setup.WaitForWindowGone(window, 3000)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 struct Outcome {
   std::string problem;
   std::string finalMessage;
@@ -577,7 +589,10 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
     outcome.problem = "the destination page shows " + shown + ", not " + destination;
     return outcome;
   }
-  setup.Click(page, IDC_NEXT);
+  if (!Press(setup, page, IDC_NEXT)) {
+    outcome.problem = "the destination page stays: " + setup.Describe();
+    return outcome;
+  }
   if (!checked.options.empty()) {
     HWND options = setup.WaitForWindow(IsOptionsPage);
     if (options == NULL) {
@@ -594,7 +609,10 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
         return outcome;
       }
     }
-    setup.Click(options, IDC_NEXT);
+    if (!Press(setup, options, IDC_NEXT)) {
+      outcome.problem = "the options page stays: " + setup.Describe();
+      return outcome;
+    }
   }
   HWND done = setup.WaitForWindow(IsMessageBox, kRunTimeoutMs);
   if (done == NULL) {
@@ -602,7 +620,7 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
     return outcome;
   }
   outcome.finalMessage = setup.Snapshot(done).MessageText();
-  setup.Click(done, IDOK);
+  Press(setup, done, IDOK);
   DWORD exitCode = 99;
   if (!setup.WaitForExit(kRunTimeoutMs, &exitCode) ||
       !WaitUntil([&] { return !RunOnceProbe::Running(setup.ProcessId()); }, 30000)) {
@@ -616,8 +634,8 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
 struct MachineSetting {
   bool runOnceSetupKey = false;  // RunOnce\Setup present: "Wrapper" is written too
   bool layersEntry = false;      // a compatibility entry for the installed program to remove
-  std::function<void()> prepare; // more state before the run (removed by the generic undo? no)
-  std::function<void()> forget;  // and its removal
+  std::function<void()> prepare; // more of the machine made before the run
+  std::function<void()> forget;  // and removed after it
 };
 
 int64_t ClusterSize() {
@@ -630,10 +648,6 @@ int64_t ClusterSize() {
 std::string ProbePath() {
   const char* path = getenv("RUNONCE_PROBE");
   return path == nullptr ? RunOnceProbe::ExePath() : path[0] == '/' ? WindowsPath(path) : path;
-}
-
-std::string KeyBelow(const std::string& path) { // "HKCU\Software\X" -> "Software\X"
-  return path.substr(path.find('\\') + 1);
 }
 
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
@@ -667,7 +681,8 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   }
   std::unique_ptr<ScopedRegistryKey> appPath;
   if (!choices.destination.empty()) {
-    appPath.reset(new ScopedRegistryKey(HKEY_LOCAL_MACHINE, kAppPaths + checked.exeName + ".exe"));
+    appPath.reset(new ScopedRegistryKey(HKEY_LOCAL_MACHINE,
+                                        std::string(kAppPaths) + checked.exeName + ".exe"));
     appPath->SetString("Path", choices.destination);
   }
   if (setting.prepare) {
