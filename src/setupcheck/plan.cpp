@@ -3,6 +3,8 @@
 #include <ctype.h>
 
 #include <algorithm>
+#include <iterator>
+#include <set>
 
 #include "file_system.h"
 #include "setup_script/text_rules.h"
@@ -253,6 +255,7 @@ private:
   Plan* plan_;
   InfFile inf_;
   std::vector<std::string> createdFolders_; // lower case, to list each once
+  std::set<std::string> createdKeys_;       // lower case, to list each once
   bool writesMachineKeys_ = false;
   bool copiesFiles_ = false;
 };
@@ -530,7 +533,7 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
     writesMachineKeys_ = true;
   }
   bool mustExist = deleting || (flags & kOverwriteOnly);
-  if (!mustExist) {
+  if (!mustExist && createdKeys_.insert(Lower(key)).second) {
     Add(kStepKey, key, line.lineNumber).machine = machine;
   }
   auto finish = [&](PlanStep& step) -> PlanStep& {
@@ -550,6 +553,11 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
       }
     } else {
       finish(Add(kStepDeleteKey, key, line.lineNumber));
+      std::string gone = Lower(key);
+      for (auto it = createdKeys_.begin(); it != createdKeys_.end();) {
+        bool below = *it == gone || it->compare(0, gone.size() + 1, gone + "\\") == 0;
+        it = below ? createdKeys_.erase(it) : std::next(it);
+      }
     }
     return;
   }
