@@ -709,8 +709,6 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   places.programs = ShellFolder("Programs");
   places.desktop = ShellFolder("Desktop");
   Machine after = TakeSnapshot(iniFiles, withClasses);
-  printf("[plan] %-24s snapshot %lu ms (%u files, %u keys), run %lu ms\n", name.c_str(), snapshot,
-         (unsigned)before.files.size(), (unsigned)before.keys.size(), run);
 
   EXPECT_EQ("", outcome.problem);
   EXPECT_EQ("Setup has finished installing " + checked.appName + " on your computer.",
@@ -726,6 +724,10 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
       WithoutUncertain(Difference(before, predicted.machine, iniFiles), predicted.uncertain);
   std::vector<std::string> actual =
       WithoutUncertain(Difference(before, after, iniFiles), predicted.uncertain);
+  printf("[plan] %s: %u steps, %u lines of difference; snapshot %lu ms (%u files, %u keys), "
+         "run %lu ms\n",
+         name.c_str(), (unsigned)plan.steps.size(), (unsigned)actual.size(), snapshot,
+         (unsigned)before.files.size(), (unsigned)before.keys.size(), run);
   EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n"
                                               << [&] {
                                                    std::string steps;
@@ -840,12 +842,18 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
 
 // ---- Generated distributions ------------------------------------------------------------------
 
+// Numbers from a seed: a counter through a 32-bit mixing function, so that neighbouring seeds
+// make unrelated distributions.
 class Random {
 public:
-  explicit Random(unsigned seed) : state_(seed * 2654435761u + 1) {}
+  explicit Random(unsigned seed) : state_(seed) {}
   unsigned Below(unsigned n) {
-    state_ = state_ * 1103515245u + 12345u;
-    return (state_ >> 8) % n;
+    state_ += 0x9E3779B9u;
+    uint32_t z = state_;
+    z = (z ^ (z >> 16)) * 0x85EBCA6Bu;
+    z = (z ^ (z >> 13)) * 0xC2B2AE35u;
+    z ^= z >> 16;
+    return z % n;
   }
   bool Chance(unsigned percent) {
     return Below(100) < percent;
@@ -855,7 +863,7 @@ public:
   }
 
 private:
-  unsigned state_;
+  uint32_t state_;
 };
 
 struct Generated {
@@ -985,6 +993,8 @@ Generated Generate(unsigned seed, const Distribution& dist, const TempFolder& sa
       {",Over,0x20,new", "Over"},
       {",Absent,0x20,new", nullptr},
       {",Gone,4", "Gone"},
+      {"\\Temp,,4", nullptr}, // the whole key
+      {"\\Settings,Decimal,65537,7", nullptr},
       {",NoData", nullptr},
   };
   for (const auto& line : kLines) {
@@ -1007,7 +1017,11 @@ Generated Generate(unsigned seed, const Distribution& dist, const TempFolder& sa
   existing.push_back({appKey + "\\Old", "Obsolete"});
   existing.push_back({appKey + "\\Old", "Stays"});
   existing.push_back({appKey + "\\OldTree\\Sub", "Value"});
+  existing.push_back({appKey + "\\Temp", "Value"});
   std::string ini = "[Gen.Ini]\n%65600%\\app.ini,Settings,,\"InstallDir=%65600%\"\n"
+                    "kvsplan" +
+                    n + ".ini,Gen,,\"Seed=" + n +
+                    "\"\n"
                     "%65600%\\app.ini,Settings,,\"Count = 3 \"\n"
                     "%65600%\\app.ini,Other,,Plain\n"
                     "%65600%\\bin\\tools.ini,Paths,,\"Bin=%65600%\\bin\"\n";
