@@ -56,7 +56,7 @@ struct Group {
 class Checker {
 public:
   Checker(const std::string& folder, int64_t cluster, CheckResult* result)
-      : folder_(folder), cluster_(cluster), result_(result) {}
+      : folder_(folder), cluster_(cluster), result_(result), inf_(result->inf), ini_(result->ini) {}
 
   void Run();
 
@@ -80,8 +80,8 @@ private:
   std::string folder_;
   int64_t cluster_;
   CheckResult* result_;
-  InfFile inf_;
-  IniFile ini_;
+  InfFile& inf_;
+  IniFile& ini_;
   std::vector<Group> groups_;
   int listEnd_ = kMaxGroups + 1; // the entry that ended the group list
   std::string destination_;
@@ -134,6 +134,7 @@ bool Checker::OpenSetupFile() {
     return false;
   }
   ReadIni(data.data(), data.size(), &ini_);
+  result_->opened = true;
   return true;
 }
 
@@ -170,6 +171,7 @@ void Checker::ReadGroupList() {
     if (!option.empty()) {
       optionLines.push_back(optionLine);
       optionKeys.push_back("Option" + number);
+      result_->options.push_back(n);
     }
     if (section.empty() || description.empty()) {
       listEnd_ = n;
@@ -182,6 +184,7 @@ void Checker::ReadGroupList() {
       break;
     }
     groups_.push_back(Group{n, section, groupLine});
+    result_->groups.push_back(LoadedGroup{n, section, option, description, groupLine, 0});
   }
   if (groups_.empty()) {
     Add(SectionLine("KVSetup"), kError,
@@ -263,11 +266,18 @@ void Checker::CheckRequiredKeys() {
     }
     if (std::string(required.key) == "APPNAME") {
       appName = value;
+      result_->appName = value;
+    } else if (std::string(required.key) == "EXENAME") {
+      result_->exeName = value;
+    } else {
+      result_->title = value;
     }
   }
   // The default destination when no earlier installation is registered on the machine.
   int line = 0;
   destination_ = Read("KVSetup", "Path", &line);
+  result_->path = destination_;
+  result_->pathLine = line;
   if (destination_.empty()) {
     destination_ = "C:\\" + appName;
   }
@@ -419,6 +429,7 @@ int32_t Checker::CheckCachedSize(const Group& group, bool* valid, int* keyLine) 
     Add(line, kError,
         key + " " + Quoted(text) + " is not a number: " + reads +
             (cached == 0 ? " and measures the group" : ""));
+    result_->findings.back().sizeKey = group.number;
     return cached;
   }
   std::string magnitude = text.substr(digits, afterDigits - digits);
@@ -428,16 +439,19 @@ int32_t Checker::CheckCachedSize(const Group& group, bool* valid, int* keyLine) 
   if (magnitude.size() > 10 || (magnitude.size() == 10 && magnitude > largest)) {
     *valid = false;
     Add(line, kError, key + " " + Quoted(text) + " does not fit in 32 bits: " + reads);
+    result_->findings.back().sizeKey = group.number;
   }
   return cached;
 }
 
 void Checker::CheckGroups() {
   int64_t total = 0;
-  for (const Group& group : groups_) {
+  for (size_t i = 0; i < groups_.size(); ++i) {
+    const Group& group = groups_[i];
     bool valid = true;
     int line = 0;
     int32_t cached = CheckCachedSize(group, &valid, &line);
+    result_->groups[i].cachedSize = cached;
     bool measured = false;
     int64_t size = MeasureGroup(group, &measured);
     if (measured) {
@@ -447,6 +461,7 @@ void Checker::CheckGroups() {
       Add(line, kWarning,
           "Size" + Number(group.number) + " is " + Number(cached) + " but the files measure " +
               Number(size) + " bytes with " + Number(cluster_) + "-byte clusters");
+      result_->findings.back().sizeKey = group.number;
     }
     total += cached != 0 ? cached : size;
   }
@@ -480,6 +495,13 @@ void Checker::CheckInstallSection() {
         }
       }
     }
+  }
+  size_t writing = 0;
+  for (size_t i = 1; i < sections.size(); ++i) {
+    writing += inf_.sections[sections[i]].lines.size();
+  }
+  if (writing == 0) {
+    return; // it writes nothing, so it needs no destination either
   }
   for (int section : sections) {
     for (const InfLine& line : inf_.sections[section].lines) {

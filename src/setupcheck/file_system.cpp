@@ -1,13 +1,16 @@
 #include "file_system.h"
 
+#include <errno.h>
 #include <stdio.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #ifdef _WIN32
@@ -22,6 +25,53 @@ FileKind ExamineFile(const std::string& path, int64_t* size) {
   }
   *size = (int64_t)(((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow);
   return kRegularFile;
+}
+
+static bool ListBelow(const std::string& folder, const std::string& prefix,
+                      std::vector<std::string>* relative) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) {
+    return false;
+  }
+  bool read = true;
+  do {
+    std::string name = entry.cFileName;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      read &= ListBelow(folder + "\\" + name, prefix + name + "\\", relative);
+    } else {
+      relative->push_back(prefix + name);
+    }
+  } while (FindNextFileA(search, &entry));
+  FindClose(search);
+  return read;
+}
+
+int WriteNewFile(const std::string& path, const std::string& contents) {
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_FILE_EXISTS ? -1 : 0;
+  }
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
+  ok &= CloseHandle(file);
+  if (!ok || written != contents.size()) {
+    DeleteFileA(path.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+static bool MoveOver(const std::string& from, const std::string& to) {
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+static void RemoveFile(const std::string& path) {
+  DeleteFileA(path.c_str());
 }
 
 FileKind FindBelow(const std::string& folder, const std::string& relative, int64_t* size,
@@ -107,7 +157,78 @@ FileKind FindBelow(const std::string& folder, const std::string& relative, int64
   return ExamineFile(path, size);
 }
 
+static bool ListBelow(const std::string& folder, const std::string& prefix,
+                      std::vector<std::string>* relative) {
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) {
+    return false;
+  }
+  bool read = true;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") {
+      continue;
+    }
+    int64_t size = 0;
+    FileKind kind = ExamineFile(folder + "/" + name, &size);
+    if (kind == kFolder) {
+      read &= ListBelow(folder + "/" + name, prefix + name + "\\", relative);
+    } else if (kind == kRegularFile) {
+      relative->push_back(prefix + name);
+    }
+  }
+  closedir(dir);
+  return read;
+}
+
+int WriteNewFile(const std::string& path, const std::string& contents) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+  if (fd < 0) {
+    return errno == EEXIST ? -1 : 0;
+  }
+  size_t done = 0;
+  while (done < contents.size()) {
+    ssize_t wrote = write(fd, contents.data() + done, contents.size() - done);
+    if (wrote <= 0) {
+      break;
+    }
+    done += (size_t)wrote;
+  }
+  bool ok = close(fd) == 0 && done == contents.size();
+  if (!ok) {
+    unlink(path.c_str());
+    return 0;
+  }
+  return 1;
+}
+
+static bool MoveOver(const std::string& from, const std::string& to) {
+  return rename(from.c_str(), to.c_str()) == 0;
+}
+
+static void RemoveFile(const std::string& path) {
+  unlink(path.c_str());
+}
+
 #endif
+
+bool ListFiles(const std::string& folder, std::vector<std::string>* relative) {
+  relative->clear();
+  return ListBelow(folder, "", relative);
+}
+
+bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
+  std::string partial = path + ".new";
+  RemoveFile(partial);
+  if (WriteNewFile(partial, contents) != 1) {
+    return false;
+  }
+  if (!MoveOver(partial, path)) {
+    RemoveFile(partial);
+    return false;
+  }
+  return true;
+}
 
 int ReadWholeFile(const std::string& path, size_t limit, std::string* contents) {
   contents->clear();

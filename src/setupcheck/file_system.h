@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 enum FileKind { kNoFile, kRegularFile, kFolder };
 
@@ -19,3 +20,14 @@ FileKind FindBelow(const std::string& folder, const std::string& relative, int64
 // Reads a whole file of at most limit bytes. Returns 1 on success, 0 when it cannot be read,
 // -1 when it is larger than limit.
 int ReadWholeFile(const std::string& path, size_t limit, std::string* contents);
+
+// Every regular file below folder, as paths relative to it with Windows separators; false when
+// the folder cannot be read.
+bool ListFiles(const std::string& folder, std::vector<std::string>* relative);
+
+// Writes a file that must not exist yet. Returns 1 on success, 0 on failure, -1 when it exists.
+int WriteNewFile(const std::string& path, const std::string& contents);
+
+// Replaces a file's contents as a whole: written beside it first, then moved over it, so a
+// failed write leaves the old file. Returns false on failure.
+bool ReplaceWholeFile(const std::string& path, const std::string& contents);

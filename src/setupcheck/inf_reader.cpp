@@ -351,14 +351,21 @@ bool FindSubstitution(const InfFile& inf, const std::string& name, bool beforeSe
     }
   }
   long id = 0;
-  if (ParseDirectoryId(name, &id) && id == 1) {
-    *value = inf.folder;
-    if (beforeSeparator && !value->empty() && value->back() == '\\') {
-      value->pop_back();
-    }
-    return true;
+  if (!ParseDirectoryId(name, &id)) {
+    return false;
   }
-  return false;
+  auto bound = inf.boundIds.find(id);
+  if (id == 1) {
+    *value = inf.folder;
+  } else if (bound != inf.boundIds.end()) {
+    *value = bound->second;
+  } else {
+    return false;
+  }
+  if (beforeSeparator && !value->empty() && value->back() == '\\') {
+    value->pop_back();
+  }
+  return true;
 }
 
 } // namespace

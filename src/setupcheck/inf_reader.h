@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ struct InfFile {
   std::vector<InfSection> sections;
   int stringsSection = -1;
   std::string folder; // what %1% stands for: the INF's folder with its trailing "\"
+  std::map<long, std::string> boundIds; // directory ids bound to folders, as %65600% is
 };
 
 // The bytes of a text file as single-byte characters: a UTF-8 mark is skipped, UTF-16LE with
@@ -56,8 +58,8 @@ void ReadInf(const char* data, size_t size, InfFile* inf);
 // Index of the section, names compared without regard to ASCII case; -1 when missing.
 int FindInfSection(const InfFile& inf, const char* name);
 
-// One field after %key% substitution from [Strings] ("%%" gives "%", %1% the INF's folder;
-// unknown keys and other directory ids stay as written).
+// One field after %key% substitution from [Strings] ("%%" gives "%", %1% the INF's folder, a
+// bound id its folder; unknown keys and other directory ids stay as written).
 std::string SubstituteField(const InfFile& inf, const std::string& field);
 
 // The line text SetupGetLineTextA returns: the fields after substitution, joined by commas

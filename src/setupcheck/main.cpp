@@ -1,18 +1,60 @@
-// setupcheck [--sizes] [--cluster N] [--json] DISTRIBUTION-FOLDER
-// Reports what setup.exe would make of a distribution folder, as GNU-style diagnostics or JSON.
+// setupcheck: checks a distribution folder the way setup.exe will read it, shows what an install
+// does, writes the measured sizes into SETUP.DAT and starts a SETUP.DAT for a folder of files.
+// Results go to standard output, messages to standard error.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <string>
+#include <vector>
 
 #include "checker.h"
+#include "file_system.h"
+#include "plan.h"
+#include "setup_dat_writer.h"
 #include "setup_script/text_rules.h"
+
+#ifndef SETUP_VERSION
+#define SETUP_VERSION "0.0.0"
+#endif
 
 namespace {
 
-const char kUsage[] = "usage: setupcheck [--sizes] [--cluster N] [--json] DISTRIBUTION-FOLDER\n";
+const char kUsage[] =
+    "usage: setupcheck [--json] [--sizes] [--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck --plan [--json] [--destination DIR] [--without N]... [--cluster N] "
+    "DISTRIBUTION-FOLDER\n"
+    "       setupcheck --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck --init --app NAME --exe NAME FOLDER\n"
+    "       setupcheck --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "Reads SETUP.DAT in DISTRIBUTION-FOLDER as setup.exe reads it (as an INF file, and key by key\n"
+    "as an INI file) and looks up every file it names.\n"
+    "\n"
+    "  (no mode)        prints each finding as SETUP.DAT:LINE: error|warning: text\n"
+    "  --sizes          adds the SizeN lines setup.exe would measure\n"
+    "  --plan           prints every effect of an install with the default choices: folders,\n"
+    "                   files, sizes.txt, INI entries, registry changes, links, RunOnce; what\n"
+    "                   depends on the machine is marked as such\n"
+    "  --destination DIR  the plan for a destination chosen on the destination page\n"
+    "  --without N      the plan with optional group N's box cleared (repeatable)\n"
+    "  --write-sizes    puts the measured SizeN lines into [KVSetup] of SETUP.DAT itself,\n"
+    "                   keeping every other byte\n"
+    "  --init           writes a first SETUP.DAT listing every file in FOLDER, for the\n"
+    "                   application named by --app with the executable --exe (without .exe);\n"
+    "                   an existing SETUP.DAT is never replaced\n"
+    "  --json           one JSON document instead of text (check and --plan)\n"
+    "  --cluster N      cluster size in bytes for measured sizes (default 4096)\n"
+    "  --help, --version\n"
+    "\n"
+    "Results go to standard output, messages to standard error. Exit status: 0 done and no\n"
+    "error found; 1 errors found, or the command refused or failed; 2 a wrong command line.\n";
+
 const char kFileName[] = "SETUP.DAT";
+
+enum Mode { kCheck, kPlan, kWriteSizes, kInit };
 
 // JSON strings: the text's bytes above 127 are taken as Latin-1, so any SETUP.DAT gives valid
 // output.
@@ -60,15 +102,19 @@ void PrintJson(const CheckResult& result, bool withSizes) {
   printf("}\n");
 }
 
-void PrintText(const CheckResult& result, bool withSizes) {
+void PrintFindings(const CheckResult& result, FILE* out) {
   for (const Finding& finding : result.findings) {
     const char* severity = finding.severity == kError ? "error" : "warning";
     if (finding.line > 0) {
-      printf("%s:%d: %s: %s\n", kFileName, finding.line, severity, finding.text.c_str());
+      fprintf(out, "%s:%d: %s: %s\n", kFileName, finding.line, severity, finding.text.c_str());
     } else {
-      printf("%s: %s: %s\n", kFileName, severity, finding.text.c_str());
+      fprintf(out, "%s: %s: %s\n", kFileName, severity, finding.text.c_str());
     }
   }
+}
+
+void PrintText(const CheckResult& result, bool withSizes) {
+  PrintFindings(result, stdout);
   if (withSizes) {
     // The figures setup.exe writes to sizes.txt, ready for the [KVSetup] section.
     for (const MeasuredSize& size : result.sizes) {
@@ -79,51 +125,254 @@ void PrintText(const CheckResult& result, bool withSizes) {
   }
 }
 
-bool ParseCluster(const char* text, long* cluster) {
+bool ParseNumber(const char* text, long low, long high, long* number) {
   char* end = nullptr;
   long value = strtol(text, &end, 10);
-  if (end == text || *end != '\0' || value < 1 || value > 64L * 1024 * 1024) {
+  if (end == text || *end != '\0' || value < low || value > high) {
     return false;
   }
-  *cluster = value;
+  *number = value;
   return true;
+}
+
+int Usage(const char* problem) {
+  fprintf(stderr, "setupcheck: %s\n%s", problem, kUsage);
+  return 2;
+}
+
+// Checks the folder; false (after saying why) when it is missing.
+bool Check(const char* folder, long cluster, CheckResult* result) {
+  CheckDistribution(folder, cluster, result);
+  if (result->folderMissing) {
+    fprintf(stderr, "setupcheck: %s: no such folder\n", folder);
+    return false;
+  }
+  return true;
+}
+
+int RunPlan(const char* folder, const PlanChoices& choices, bool json) {
+  CheckResult result;
+  if (!Check(folder, (long)choices.cluster, &result)) {
+    return 1;
+  }
+  PrintFindings(result, stderr);
+  int errors = CountErrors(result);
+  if (errors > 0) {
+    fprintf(stderr, "setupcheck: no plan: %s has %d error%s, and setup.exe would not install it\n",
+            kFileName, errors, errors == 1 ? "" : "s");
+    return 1;
+  }
+  Plan plan;
+  std::string problem;
+  if (!MakePlan(result, folder, choices, &plan, &problem)) {
+    fprintf(stderr, "setupcheck: no plan: %s\n", problem.c_str());
+    return 1;
+  }
+  if (json) {
+    PrintPlanJson(plan, stdout);
+  } else {
+    PrintPlanText(plan, stdout);
+  }
+  return 0;
+}
+
+int RunWriteSizes(const char* folder, long cluster) {
+  CheckResult result;
+  if (!Check(folder, cluster, &result)) {
+    return 1;
+  }
+  // Errors about SizeN values are what the measured lines mend; any other stops the write.
+  int errors = 0;
+  for (const Finding& finding : result.findings) {
+    errors += finding.severity == kError && finding.sizeKey == 0 ? 1 : 0;
+  }
+  if (errors > 0) {
+    PrintFindings(result, stderr);
+    fprintf(stderr, "setupcheck: %s is left as it is: it has %d error%s to mend first\n", kFileName,
+            errors, errors == 1 ? "" : "s");
+    return 1;
+  }
+  std::string path;
+  int64_t size = 0;
+  FindBelow(folder, kFileName, &size, &path);
+  std::string bytes;
+  if (ReadWholeFile(path, 64u * 1024u * 1024u, &bytes) != 1) {
+    fprintf(stderr, "setupcheck: %s cannot be read\n", path.c_str());
+    return 1;
+  }
+  std::vector<std::string> changes;
+  std::string written = PutSizes(bytes, result, &changes);
+  if (changes.empty()) {
+    fprintf(stderr, "setupcheck: every SizeN in %s is up to date\n", kFileName);
+    return 0;
+  }
+  if (!ReplaceWholeFile(path, written)) {
+    fprintf(stderr, "setupcheck: %s cannot be written\n", path.c_str());
+    return 1;
+  }
+  for (const std::string& change : changes) {
+    printf("%s\n", change.c_str());
+  }
+  return 0;
+}
+
+int RunInit(const char* folder, const std::string& appName, std::string exeName) {
+  size_t length = exeName.size();
+  if (length > 4 && EqualIgnoringAsciiCase(exeName.c_str() + length - 4, ".exe")) {
+    exeName.resize(length - 4);
+  }
+  for (const std::string* name : {&appName, (const std::string*)&exeName}) {
+    std::string why = RefuseName(*name);
+    if (!why.empty()) {
+      fprintf(stderr, "setupcheck: the name \"%s\" %s\n", name->c_str(), why.c_str());
+      return 2;
+    }
+  }
+  int64_t size = 0;
+  std::string existing;
+  if (ExamineFile(folder, &size) != kFolder) {
+    fprintf(stderr, "setupcheck: %s: no such folder\n", folder);
+    return 1;
+  }
+  if (FindBelow(folder, kFileName, &size, &existing) != kNoFile) {
+    fprintf(stderr, "setupcheck: %s already exists and is left as it is\n", existing.c_str());
+    return 1;
+  }
+  std::vector<std::string> all;
+  if (!ListFiles(folder, &all)) {
+    fprintf(stderr, "setupcheck: %s cannot be read\n", folder);
+    return 1;
+  }
+  // Not the application's: the installer, and the sizes file it writes beside SETUP.DAT.
+  std::vector<std::string> files;
+  bool hasExe = false;
+  for (const std::string& file : all) {
+    if (EqualIgnoringAsciiCase(file.c_str(), "setup.exe") ||
+        EqualIgnoringAsciiCase(file.c_str(), "sizes.txt")) {
+      continue;
+    }
+    hasExe |= EqualIgnoringAsciiCase(file.c_str(), (exeName + ".exe").c_str()) != 0;
+    files.push_back(file);
+  }
+  if (files.empty()) {
+    fprintf(stderr, "setupcheck: %s holds no files to install\n", folder);
+    return 1;
+  }
+  std::vector<std::string> left;
+  std::string text = FirstSetupDat(appName, exeName, files, &left);
+  const std::string& path = existing; // where FindBelow looked for it
+  int written = WriteNewFile(path, text);
+  if (written != 1) {
+    fprintf(stderr, "setupcheck: %s %s\n", path.c_str(),
+            written < 0 ? "already exists and is left as it is" : "cannot be written");
+    return 1;
+  }
+  printf("%s written: %d file%s in group 1\n", path.c_str(), (int)(files.size() - left.size()),
+         files.size() - left.size() == 1 ? "" : "s");
+  for (const std::string& file : left) {
+    fprintf(stderr, "setupcheck: left out %s\n", file.c_str());
+  }
+  if (!hasExe) {
+    fprintf(stderr, "setupcheck: %s has no %s.exe at its top: the links would point at nothing\n",
+            folder, exeName.c_str());
+  }
+  // What the vendor starts from must check clean; say so at once where it does not.
+  CheckResult result;
+  CheckDistribution(folder, kDefaultClusterSize, &result);
+  PrintFindings(result, stderr);
+  return left.empty() && CountErrors(result) == 0 ? 0 : 1;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+  Mode mode = kCheck;
+  int modes = 0;
   bool sizes = false;
   bool json = false;
   long cluster = kDefaultClusterSize;
+  PlanChoices choices;
+  std::string appName;
+  std::string exeName;
+  bool haveApp = false;
+  bool haveExe = false;
   const char* folder = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (strcmp(argv[i], "--sizes") == 0) {
+    const char* arg = argv[i];
+    bool hasValue = i + 1 < argc;
+    if (strcmp(arg, "--help") == 0) {
+      printf("%s%s", kUsage, kHelp);
+      return 0;
+    } else if (strcmp(arg, "--version") == 0) {
+      printf("setupcheck %s\n", SETUP_VERSION);
+      return 0;
+    } else if (strcmp(arg, "--sizes") == 0) {
       sizes = true;
-    } else if (strcmp(argv[i], "--json") == 0) {
+    } else if (strcmp(arg, "--json") == 0) {
       json = true;
-    } else if (strcmp(argv[i], "--cluster") == 0 && i + 1 < argc) {
-      if (!ParseCluster(argv[++i], &cluster)) {
+    } else if (strcmp(arg, "--plan") == 0) {
+      mode = kPlan;
+      ++modes;
+    } else if (strcmp(arg, "--write-sizes") == 0) {
+      mode = kWriteSizes;
+      ++modes;
+    } else if (strcmp(arg, "--init") == 0) {
+      mode = kInit;
+      ++modes;
+    } else if (strcmp(arg, "--cluster") == 0 && hasValue) {
+      if (!ParseNumber(argv[++i], 1, 64L * 1024 * 1024, &cluster)) {
         fprintf(stderr, "setupcheck: --cluster needs a size in bytes from 1 to 67108864\n");
         return 2;
       }
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      fprintf(stderr, "setupcheck: unknown option %s\n%s", argv[i], kUsage);
-      return 2;
+    } else if (strcmp(arg, "--destination") == 0 && hasValue) {
+      choices.destination = argv[++i];
+    } else if (strcmp(arg, "--without") == 0 && hasValue) {
+      long group = 0;
+      if (!ParseNumber(argv[++i], 1, 128, &group)) {
+        return Usage("--without needs a group number from 1 to 128");
+      }
+      choices.without.push_back((int)group);
+    } else if (strcmp(arg, "--app") == 0 && hasValue) {
+      appName = argv[++i];
+      haveApp = true;
+    } else if (strcmp(arg, "--exe") == 0 && hasValue) {
+      exeName = argv[++i];
+      haveExe = true;
+    } else if (arg[0] == '-' && arg[1] != '\0') {
+      return Usage((std::string("unknown option ") + arg).c_str());
     } else if (folder == nullptr) {
-      folder = argv[i];
+      folder = arg;
     } else {
-      fprintf(stderr, "%s", kUsage);
-      return 2;
+      return Usage("one folder only");
     }
   }
+  if (modes > 1) {
+    return Usage("--plan, --write-sizes and --init are separate commands");
+  }
   if (folder == nullptr) {
-    fprintf(stderr, "%s", kUsage);
-    return 2;
+    return Usage("no folder given");
+  }
+  bool planOptions = !choices.destination.empty() || !choices.without.empty();
+  if ((planOptions && mode != kPlan) || ((haveApp || haveExe) && mode != kInit) ||
+      (sizes && mode != kCheck) || (json && mode != kCheck && mode != kPlan)) {
+    return Usage("an option that does not belong to this command");
+  }
+  switch (mode) {
+  case kPlan:
+    choices.cluster = cluster;
+    return RunPlan(folder, choices, json);
+  case kWriteSizes:
+    return RunWriteSizes(folder, cluster);
+  case kInit:
+    if (!haveApp || !haveExe) {
+      return Usage("--init needs --app NAME and --exe NAME");
+    }
+    return RunInit(folder, appName, exeName);
+  case kCheck:
+    break;
   }
   CheckResult result;
-  CheckDistribution(folder, cluster, &result);
-  if (result.folderMissing) {
-    fprintf(stderr, "setupcheck: %s: no such folder\n", folder);
+  if (!Check(folder, cluster, &result)) {
     return 1;
   }
   if (json) {

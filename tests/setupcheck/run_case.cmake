@@ -4,6 +4,10 @@
 #     (the exit status defaults to 1 when an error line is expected, else 0)
 #   or -DEXPECT_REGEX=... with -DEXPECT_EXIT=N (matched against stdout and stderr together)
 #   -DARGS="..." more arguments; -DGENERATE_LARGE=1 first writes a 10 MB SETUP.DAT into FOLDER
+#   -DWRITE_SIZES=file: --write-sizes on a copy of FOLDER in WORK; its SETUP.DAT must then hold
+#     exactly the bytes of file
+#   -DINIT=1: --init on a tree of files made in WORK, whose SETUP.DAT must then check clean, and a
+#     second --init must leave it alone
 cmake_minimum_required(VERSION 3.20)
 separate_arguments(args UNIX_COMMAND "${ARGS}")
 set(expected_exit "${EXPECT_EXIT}")
@@ -38,14 +42,53 @@ if(GENERATE_LARGE)
     "${huge}\n[default_install]\nAddReg=R\n[R]\nHKCU,Software\\Big,Dir,,%65600%\n")
 endif()
 
-set(folder "${FOLDER}")
-if(EMULATOR)
-  set(folder "Z:${FOLDER}")
+function(run_checker folder)
+  if(EMULATOR)
+    set(folder "Z:${folder}")
+  endif()
+  execute_process(COMMAND ${EMULATOR} "${CHECKER}" ${ARGN} "${folder}"
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 300)
+  string(REPLACE "\r" "" out "${out}")
+  string(REPLACE "\r" "" err "${err}")
+  set(out "${out}" PARENT_SCOPE)
+  set(err "${err}" PARENT_SCOPE)
+  set(status "${status}" PARENT_SCOPE)
+endfunction()
+
+if(WRITE_SIZES)
+  file(REMOVE_RECURSE "${WORK}")
+  file(COPY "${FOLDER}/" DESTINATION "${WORK}")
+  run_checker("${WORK}" --write-sizes)
+  file(READ "${WORK}/SETUP.DAT" written HEX)
+  file(READ "${WRITE_SIZES}" wanted HEX)
+  if(NOT status EQUAL 0 OR NOT written STREQUAL wanted)
+    file(READ "${WORK}/SETUP.DAT" text)
+    message(FATAL_ERROR "exit status ${status}\n--- stderr:\n${err}--- SETUP.DAT now:\n${text}")
+  endif()
+  return()
 endif()
-execute_process(COMMAND ${EMULATOR} "${CHECKER}" ${args} "${folder}"
-  OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 300)
-string(REPLACE "\r" "" out "${out}")
-string(REPLACE "\r" "" err "${err}")
+
+if(INIT)
+  # Names a group line must quote, double or rename, in folders of their own.
+  file(REMOVE_RECURSE "${WORK}")
+  foreach(name "App.exe" "readme.txt" "docs/Guide, v2.txt" "docs/Notes And More.txt"
+      "data/levels/1.dat" "data/x;y=%1%.dat" "[odd].txt" "data/Z.TXT" "setup.exe" "sizes.txt")
+    file(WRITE "${WORK}/${name}" "${name}\n")
+  endforeach()
+  run_checker("${WORK}" --init --app "Tree App" --exe App)
+  set(first "${status}: ${err}")
+  run_checker("${WORK}")
+  set(check "${status}: ${out}${err}")
+  run_checker("${WORK}" --init --app "Tree App" --exe App)
+  if(NOT first STREQUAL "0: " OR NOT check STREQUAL "0: " OR NOT status EQUAL 1 OR
+     NOT err MATCHES "already exists")
+    file(READ "${WORK}/SETUP.DAT" text)
+    message(FATAL_ERROR "--init: ${first}\ncheck: ${check}\nagain: ${status}: ${err}\n${text}")
+  endif()
+  return()
+endif()
+
+run_checker("${FOLDER}" ${args})
 
 if(NOT status STREQUAL expected_exit)
   message(FATAL_ERROR "exit status ${status}, expected ${expected_exit}\n--- stdout:\n${out}--- stderr:\n${err}")

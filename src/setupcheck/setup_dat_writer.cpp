@@ -1,0 +1,282 @@
+#include "setup_dat_writer.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "setup_script/text_rules.h"
+
+namespace {
+
+std::string Number(int64_t value) {
+  char text[32];
+  snprintf(text, sizeof text, "%lld", (long long)value);
+  return text;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') {
+      c = (char)(c - 'A' + 'a');
+    }
+  }
+  return text;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+// A SizeN value that says exactly the figure: blanks, an optional sign and digits only, read as
+// the installer reads it.
+bool SaysSize(const std::string& value, int32_t size) {
+  size_t i = value.find_first_not_of(" \t\r\n\v\f");
+  if (i == std::string::npos) {
+    return false;
+  }
+  if (value[i] == '+' || value[i] == '-') {
+    ++i;
+  }
+  size_t end = value.find_first_not_of("0123456789", i);
+  if (end == i || (end != std::string::npos &&
+                   value.find_first_not_of(" \t\r\n\v\f", end) != std::string::npos)) {
+    return false;
+  }
+  std::string digits = value.substr(i, end == std::string::npos ? std::string::npos : end - i);
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size() - 1));
+  return digits.size() <= 10 && ParseSizeValue(value.c_str()) == size &&
+         (digits.size() < 10 || digits <= "2147483648");
+}
+
+struct Edit {
+  size_t at;        // position in the decoded text
+  size_t removed;   // characters replaced
+  std::string text; // what takes their place (ASCII)
+};
+
+// The file's own bytes with the edits applied: positions are those of DecodeText, which drops a
+// byte-order mark and reads UTF-16 a unit at a time.
+std::string ApplyEdits(const std::string& bytes, std::vector<Edit> edits) {
+  bool wide =
+      bytes.size() >= 2 && (unsigned char)bytes[0] == 0xFF && (unsigned char)bytes[1] == 0xFE;
+  size_t skip = wide ? 2
+                : bytes.size() > 3 && (unsigned char)bytes[0] == 0xEF &&
+                        (unsigned char)bytes[1] == 0xBB && (unsigned char)bytes[2] == 0xBF
+                    ? 3
+                    : 0;
+  size_t unit = wide ? 2 : 1;
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+  std::string out;
+  size_t copied = 0;
+  for (const Edit& edit : edits) {
+    size_t at = skip + edit.at * unit;
+    out.append(bytes, copied, at - copied);
+    for (char c : edit.text) {
+      out.push_back(c);
+      if (wide) {
+        out.push_back('\0');
+      }
+    }
+    copied = at + edit.removed * unit;
+  }
+  out.append(bytes, copied, std::string::npos);
+  return out;
+}
+
+struct TextLine {
+  size_t start, end, next; // the line's text is [start, end); next is after its line feed
+};
+
+std::vector<TextLine> SplitLines(const std::string& text) {
+  std::vector<TextLine> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t feed = text.find('\n', start);
+    size_t next = feed == std::string::npos ? text.size() : feed + 1;
+    size_t end = feed == std::string::npos ? text.size() : feed;
+    if (end > start && text[end - 1] == '\r') {
+      --end;
+    }
+    lines.push_back(TextLine{start, end, next});
+    start = next;
+  }
+  return lines;
+}
+
+} // namespace
+
+std::string PutSizes(const std::string& bytes, const CheckResult& checked,
+                     std::vector<std::string>* changes) {
+  changes->clear();
+  std::string text = DecodeText(bytes.data(), bytes.size());
+  std::vector<TextLine> lines = SplitLines(text);
+  const IniFile& ini = checked.ini;
+  const IniSection* section = FindIniSection(ini, "KVSetup");
+  if (section == nullptr || lines.empty()) {
+    return bytes;
+  }
+  std::string lineEnd = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+
+  // New keys go after the section's last line that is neither blank nor a comment.
+  int lastLine = section->lineNumber;
+  int sectionEnd = (int)lines.size();
+  for (size_t i = 0; i + 1 < ini.sections.size(); ++i) {
+    if (&ini.sections[i] == section) {
+      sectionEnd = ini.sections[i + 1].lineNumber - 1;
+    }
+  }
+  for (int n = section->lineNumber + 1; n <= sectionEnd; ++n) {
+    const TextLine& line = lines[n - 1];
+    size_t first = line.start;
+    while (first < line.end && IsBlank(text[first])) {
+      ++first;
+    }
+    if (first < line.end && text[first] != ';') {
+      lastLine = n;
+    }
+  }
+
+  std::vector<Edit> edits;
+  std::string added;
+  for (const MeasuredSize& size : checked.sizes) {
+    std::string name = "Size" + Number(size.group);
+    const IniKey* key = FindIniKey(ini, "KVSetup", name.c_str());
+    std::string figure = Number(size.bytes);
+    if (key == nullptr) {
+      if (size.bytes != 0) { // 0 would only say "measure", as no key does
+        added += name + "=" + figure + lineEnd;
+        changes->push_back(name + "=" + figure + " added");
+      }
+      continue;
+    }
+    if (key->hasValue && SaysSize(IniValueText(key, 128, nullptr), size.bytes)) {
+      continue;
+    }
+    const TextLine& line = lines[key->lineNumber - 1];
+    size_t equals = text.find('=', line.start);
+    size_t end = line.end;
+    while (end > line.start && IsBlank(text[end - 1])) {
+      --end;
+    }
+    if (equals == std::string::npos || equals >= line.end) {
+      edits.push_back(Edit{end, 0, "=" + figure});
+    } else {
+      size_t value = equals + 1;
+      while (value < end && IsBlank(text[value])) {
+        ++value;
+      }
+      edits.push_back(Edit{value, end - value, figure});
+    }
+    changes->push_back(name + "=" + figure + " replaced " +
+                       (key->hasValue ? "\"" + key->value + "\"" : "a key without a value"));
+  }
+  if (!added.empty()) {
+    const TextLine& after = lines[lastLine - 1];
+    bool ended = after.next > after.end; // the line has its line feed
+    edits.push_back(Edit{after.next, 0, (ended ? "" : lineEnd) + added});
+  }
+  return ApplyEdits(bytes, edits);
+}
+
+namespace {
+
+// A file name as one field of an INF line: quoted where the INF would read it otherwise.
+std::string Field(const std::string& name) {
+  std::string field;
+  for (char c : name) {
+    field += c == '%' ? "%%" : std::string(1, c); // "%" starts a substitution, quoted or not
+  }
+  bool quote = name.find_first_of(";=\",") != std::string::npos || name[0] == '[' ||
+               IsBlank(name[0]) || IsBlank(name.back());
+  return quote ? "\"" + field + "\"" : field;
+}
+
+// A value of [Strings] or [KVSetup], read both as INF and INI: quoted where the INF would end it
+// at a comment or drop its outer blanks.
+std::string Value(const std::string& text) {
+  bool quote = text.find(';') != std::string::npos || IsBlank(text[0]) || IsBlank(text.back());
+  return quote ? "\"" + text + "\"" : text;
+}
+
+} // namespace
+
+std::string RefuseName(const std::string& name) {
+  if (name.empty()) {
+    return "is empty";
+  }
+  if (name.size() > 127) {
+    return "is longer than the 127 characters setup.exe reads";
+  }
+  for (unsigned char c : name) {
+    if (c < 0x20 || c == 0x7F || strchr("\"\\/:*?<>|", c) != nullptr) {
+      return "holds a character Windows refuses in file names (it names the link and the folder)";
+    }
+  }
+  return "";
+}
+
+std::string FirstSetupDat(const std::string& appName, const std::string& exeName,
+                          std::vector<std::string> files, std::vector<std::string>* left) {
+  left->clear();
+  // Each folder's files together, so the copy makes each folder once; names without regard to
+  // case, as Windows compares them.
+  auto folderOf = [](const std::string& path) {
+    size_t split = path.find_last_of('\\');
+    return split == std::string::npos ? std::string() : path.substr(0, split);
+  };
+  std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
+    std::string folderA = Lower(folderOf(a));
+    std::string folderB = Lower(folderOf(b));
+    return folderA != folderB ? folderA < folderB : Lower(a) < Lower(b);
+  });
+  const char* eol = "\r\n";
+  std::string out;
+  out += "; SETUP.DAT for " + appName + ", first written by setupcheck --init." + eol;
+  out +=
+      std::string("; Check it with setupcheck; see what an install does with setupcheck --plan.") +
+      eol + eol;
+  out += std::string("[Version]") + eol + "Signature=\"$Chicago$\"" + eol + eol;
+  out += std::string("[Strings]") + eol + "APPNAME=" + Value(appName) + eol +
+         "EXENAME=" + Value(exeName) + eol + eol;
+  out += std::string("[KVSetup]") + eol + "Title=" + Value(appName + " Setup") + eol;
+  out += "Path=" + Value("C:\\Program Files\\" + appName) + eol;
+  out += std::string("Group1=Program.Files") + eol + "Description1=Copying program files..." + eol +
+         eol;
+  out += std::string("; target[,source]: the target is relative to the destination folder, the "
+                     "source to this folder.") +
+         eol;
+  out += std::string("[Program.Files]") + eol;
+  for (const std::string& file : files) {
+    bool special = false;
+    for (unsigned char c : file) {
+      special |= c < 0x20 || c == 0x7F || c == '"';
+#ifndef _WIN32
+      special |= c >= 0x80; // the names would not be those Windows shows for the bytes
+#endif
+    }
+    if (special) {
+      left->push_back(file + ": the name holds a character a group line cannot name here");
+      continue;
+    }
+    if (file.find(',') != std::string::npos) {
+      // Only the first comma separates target and source, so the target takes another name.
+      std::string target = file;
+      std::replace(target.begin(), target.end(), ',', '_');
+      out += Field(target) + "," + Field(file) + eol;
+    } else {
+      out += Field(file) + eol;
+    }
+  }
+  out += eol;
+  out +=
+      std::string(
+          "; Registry and INI entries, made after the copy; %65600% is the destination folder.") +
+      eol;
+  out += std::string("[default_install]") + eol;
+  out += std::string("; AddReg=App.AddReg") + eol;
+  out += std::string(";") + eol;
+  out += std::string("; [App.AddReg]") + eol;
+  out += "; HKCU,Software\\" + appName + ",InstallDir,,%65600%" + eol;
+  return out;
+}
