@@ -1,10 +1,12 @@
 #include "test_support.h"
 
 #include <objbase.h>
+#include <algorithm>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include "robot/process_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/setup_script.h"
 #include "shell/host_window.h"
@@ -111,6 +113,17 @@ void ForEachEntry(const std::string& folder,
   FindClose(search);
 }
 
+std::string EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) { names.push_back(entry.cFileName); });
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string& name : names) {
+    joined += name + " ";
+  }
+  return joined;
+}
+
 void CopyTree(const std::string& from, const std::string& to) {
   MakeFolders(to);
   ForEachEntry(from, [&](const WIN32_FIND_DATAA& entry) {
@@ -201,6 +214,49 @@ const char* TestDrive(const char* variable) {
 std::string MissingTestDrivesReason() {
   const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
   return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
+}
+
+namespace {
+// Wine's own export that maps a Windows path to its Unix path; "" elsewhere.
+std::string UnixPath(const std::string& path) {
+  typedef char*(CDECL * ToUnix)(LPCWSTR);
+  ToUnix toUnix =
+      (ToUnix)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+  WCHAR wide[MAX_PATH];
+  if (toUnix == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) {
+    return "";
+  }
+  char* unixPath = toUnix(wide);
+  if (unixPath == NULL) {
+    return "";
+  }
+  std::string result = unixPath;
+  HeapFree(GetProcessHeap(), 0, unixPath);
+  return result;
+}
+} // namespace
+
+bool MakeHostLink(const std::string& link, const std::string& target) {
+  const std::string from = UnixPath(target);
+  const std::string to = UnixPath(link);
+  if (from.empty() || to.empty()) {
+    return false;
+  }
+  // Wine starts host programs itself; their handles cannot be waited on, so the link is.
+  std::string commandLine = "/bin/ln -s \"" + from + "\" \"" + to + "\"";
+  std::vector<char> command(commandLine.begin(), commandLine.end());
+  command.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA("Z:\\bin\\ln", command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                      &started)) {
+    return false;
+  }
+  CloseHandle(started.hThread);
+  CloseHandle(started.hProcess);
+  return WaitUntil([&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                   20000);
 }
 
 void ResetInstallState() {

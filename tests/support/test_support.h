@@ -22,6 +22,8 @@ void MakeFolders(const std::string& path); // with every missing parent
 // Calls visit for every entry of folder but "." and "..".
 void ForEachEntry(const std::string& folder,
                   const std::function<void(const WIN32_FIND_DATAA& entry)>& visit);
+// The names of folder's entries, sorted and each followed by a space.
+std::string EntryNames(const std::string& folder);
 void CopyTree(const std::string& from, const std::string& to);
 void DeleteTree(const std::string& path);
 
@@ -76,6 +78,10 @@ public:
 // drives are missing, for a test's skip message.
 const char* TestDrive(const char* variable);
 std::string MissingTestDrivesReason();
+
+// Makes link a symbolic link of the host (Wine's Unix side) to target, both Windows paths, and
+// waits for it; false where that cannot be done. Wine follows such links like the files they name.
+bool MakeHostLink(const std::string& link, const std::string& target);
 
 // installState and the progress counters back to their start-up values.
 void ResetInstallState();

@@ -252,6 +252,7 @@ TEST_F(CopyTest, ADestinationWhoseParentIsMissingFailsTheFirstCopy) {
   EXPECT_TRUE(robot.AllMet()) << robot.Report();
 }
 
+// A read-only source gives a read-only copy, which must be removed all the same.
 TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
   const char* small = TestDrive("SMALL_DRIVE");
   if (small == nullptr) {
@@ -260,12 +261,42 @@ TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
   Load("[Files]\nbig.bin\n");
   dist_.AddFile("big.bin", std::string(2000000, 'b'));
   SetDestination(std::string(small) + "\\New");
-  UiRobot robot;
-  robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
-  EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
-  EXPECT_TRUE(robot.AllMet()) << robot.Report();
-  EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
+  for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
+    SCOPED_TRACE(attributes == FILE_ATTRIBUTE_READONLY ? "read-only source" : "plain source");
+    SetFileAttributesA(dist_.File("big.bin").c_str(), attributes);
+    UiRobot robot;
+    robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+    EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+    EXPECT_TRUE(robot.AllMet()) << robot.Report();
+    EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
+  }
   DeleteTree(installState.destinationFolder);
+}
+
+// A file whose attributes cannot be set is still there: it is replaced or kept, never removed.
+// Under Wine such a file is a host link to a file on a read-only drive.
+TEST_F(CopyTest, ATargetWhoseAttributesCannotBeSetIsReplacedOrKeptNeverRemoved) {
+  const char* readOnly = TestDrive("READONLY_DRIVE");
+  if (readOnly == nullptr) {
+    GTEST_SKIP() << MissingTestDrivesReason();
+  }
+  const std::string kept = std::string(readOnly) + "\\keep.txt";
+  const std::string linked = target_ / "linked.txt";
+  if (!MakeHostLink(linked, kept)) {
+    GTEST_SKIP() << "no host link could be made to " << kept;
+  }
+  ASSERT_FALSE(SetFileAttributesA(linked.c_str(), FILE_ATTRIBUTE_NORMAL));
+  Load("[Files]\nlinked.txt\n");
+  dist_.AddFile("linked.txt", "new");
+  SetDestination(target_.Path());
+  UiRobot robot;
+  robot.Expect("a copy error, if any", IsMessageBox,
+               [](UiRobot&, const WindowSnapshot& w) { UiRobot::Click(w.window, IDOK); });
+  CopyGroupFiles(installState.infHandle, "Files", 0);
+  const std::string now = ReadTextFile(linked);
+  EXPECT_TRUE(now == "new" || now == "kept\n") << now;
+  EXPECT_EQ("kept\n", ReadTextFile(kept));
+  EXPECT_EQ("linked.txt ", EntryNames(target_.Path())); // nothing left beside it
 }
 
 } // namespace
