@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "robot/process_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/setup_script.h"
 #include "shell/host_window.h"
@@ -214,49 +213,6 @@ const char* TestDrive(const char* variable) {
 std::string MissingTestDrivesReason() {
   const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
   return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
-}
-
-namespace {
-// Wine's own export that maps a Windows path to its Unix path; "" elsewhere.
-std::string UnixPath(const std::string& path) {
-  typedef char*(CDECL * ToUnix)(LPCWSTR);
-  ToUnix toUnix =
-      (ToUnix)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
-  WCHAR wide[MAX_PATH];
-  if (toUnix == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) {
-    return "";
-  }
-  char* unixPath = toUnix(wide);
-  if (unixPath == NULL) {
-    return "";
-  }
-  std::string result = unixPath;
-  HeapFree(GetProcessHeap(), 0, unixPath);
-  return result;
-}
-} // namespace
-
-bool MakeHostLink(const std::string& link, const std::string& target) {
-  const std::string from = UnixPath(target);
-  const std::string to = UnixPath(link);
-  if (from.empty() || to.empty()) {
-    return false;
-  }
-  // Wine starts host programs itself; their handles cannot be waited on, so the link is.
-  std::string commandLine = "/bin/ln -s \"" + from + "\" \"" + to + "\"";
-  std::vector<char> command(commandLine.begin(), commandLine.end());
-  command.push_back('\0');
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started = {};
-  if (!CreateProcessA("Z:\\bin\\ln", command.data(), NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                      &started)) {
-    return false;
-  }
-  CloseHandle(started.hThread);
-  CloseHandle(started.hProcess);
-  return WaitUntil([&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                   20000);
 }
 
 void ResetInstallState() {

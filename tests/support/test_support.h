@@ -79,10 +79,6 @@ public:
 const char* TestDrive(const char* variable);
 std::string MissingTestDrivesReason();
 
-// Makes link a symbolic link of the host (Wine's Unix side) to target, both Windows paths, and
-// waits for it; false where that cannot be done. Wine follows such links like the files they name.
-bool MakeHostLink(const std::string& link, const std::string& target);
-
 // installState and the progress counters back to their start-up values.
 void ResetInstallState();
 
