@@ -102,7 +102,9 @@ static DWORD ReplaceExistingTarget(const char* source, const char* target) {
   if (!ReplacementName(partial, sizeof partial, target)) {
     return CopyInPlace(source, target);
   }
-  SetFileAttributesA(partial, FILE_ATTRIBUTE_NORMAL); // a read-only one left by a run cut short
+  // One left by a run cut short is removed, not copied over: a copy over an existing file keeps
+  // that file's attributes under Wine, and the new file is to have the source's.
+  RemovePartialCopy(partial);
   if (CopyFileA(source, partial, FALSE)) {
     if (MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
       return ERROR_SUCCESS;

@@ -176,18 +176,29 @@ TEST_F(CopyTest, CopiesEveryLineFormIntoFoldersItMakes) {
   EXPECT_EQ("data\\y.txt", WindowText(GetDlgItem(installState.progressWindow, IDC_LOWER_TEXT)));
 }
 
+// A run cut short may have left a replacement's copy (read-only, from a read-only source): the
+// next replacement consumes it, and the file gets its source's attributes as a fresh one does.
 TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
-  Load("[Files]\nro.txt\nhidden.txt\n");
+  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\n");
   dist_.AddFile("ro.txt", "new ro");
   dist_.AddFile("hidden.txt", "new hidden");
+  dist_.AddFile("left.txt", "new left");
+  SetFileAttributesA(dist_.File("left.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(target_ / "ro.txt", "old");
   WriteTextFile(target_ / "hidden.txt", "old");
+  WriteTextFile(target_ / "left.txt", "old");
+  WriteTextFile(target_ / "left.txt.kvs-new", "new l"); // cut short
   SetFileAttributesA((target_ / "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   SetFileAttributesA((target_ / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesA((target_ / "left.txt.kvs-new").c_str(), FILE_ATTRIBUTE_READONLY);
   SetDestination(target_.Path() + "\\");
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
   EXPECT_EQ("new ro", ReadTextFile(target_ / "ro.txt"));
   EXPECT_EQ("new hidden", ReadTextFile(target_ / "hidden.txt"));
+  EXPECT_EQ("new left", ReadTextFile(target_ / "left.txt"));
+  EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY,
+            GetFileAttributesA((target_ / "left.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ("hidden.txt left.txt ro.txt ", EntryNames(target_.Path()));
 }
 
 TEST_F(CopyTest, MissingSourceIsReportedAfterItsStepAndStopsTheGroup) {
