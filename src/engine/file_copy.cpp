@@ -45,33 +45,81 @@ static void CreateFoldersOnTheWay(const char* targetPath, size_t start) {
   }
 }
 
-// Copies a file onto a target that is not there yet. A copy that fails part-way (a full drive)
-// leaves a truncated file under Wine, so whatever it left is removed again.
+// Removes what a failed copy left; a copy of a read-only source is read-only itself.
+static void RemovePartialCopy(const char* path) {
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path);
+}
+
+static DWORD CopyInPlace(const char* source, const char* target) {
+  return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : GetLastError();
+}
+
+static uint64_t FileSize(const WIN32_FILE_ATTRIBUTE_DATA* data) {
+  return ((uint64_t)data->nFileSizeHigh << 32) | data->nFileSizeLow;
+}
+
+// Whether the new file fits where the old one is: into the free space and what the old file
+// occupies (taken generously, up to a whole cluster more). Without figures it is tried.
+static int InPlaceCopyFits(const char* source, const char* target) {
+  WIN32_FILE_ATTRIBUTE_DATA from;
+  WIN32_FILE_ATTRIBUTE_DATA to;
+  DWORD sectorsPerCluster;
+  DWORD bytesPerSector;
+  DWORD freeClusters;
+  DWORD totalClusters;
+  char root[4]; // the target's drive, as the free space is measured
+  CopyText(root, sizeof root, target);
+  if (!GetFileAttributesExA(source, GetFileExInfoStandard, &from) ||
+      !GetFileAttributesExA(target, GetFileExInfoStandard, &to) ||
+      !GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                         &totalClusters)) {
+    return 1;
+  }
+  uint64_t cluster = (uint64_t)sectorsPerCluster * bytesPerSector;
+  return FileSize(&from) <= freeClusters * cluster + FileSize(&to) + cluster;
+}
+
+// Copies a file onto a target that was not there. A copy that fails part-way (a full drive)
+// leaves a truncated file under Wine, so what it left is removed; it is created only when the
+// name is free, so that nothing else is ever removed here.
 static DWORD CopyToNewTarget(const char* source, const char* target) {
-  if (CopyFileA(source, target, FALSE)) {
+  if (CopyFileA(source, target, TRUE)) {
     return ERROR_SUCCESS;
   }
   DWORD error = GetLastError();
-  DeleteFileA(target);
+  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+    RemovePartialCopy(target);
+  }
   return error;
 }
 
 // Replaces an existing target so that it is always either the old file or the complete new one:
-// the copy goes to a fresh name in the target's folder and takes the target's place only once
-// it is complete. Where no fresh name can be made there (a folder too long for one), the file is
-// copied over the target directly.
-static DWORD ReplaceExistingTarget(const char* source, const char* target, const char* folder) {
+// the copy goes to the target's name with an ending added and takes the target's place only once
+// it is complete. A run cut short leaves at most that one copy, which the next replacement of
+// the target overwrites and consumes. Where that name does not fit, or the drive has no room for
+// both files but the new one fits in place of the old, the file is copied over the target.
+static DWORD ReplaceExistingTarget(const char* source, const char* target) {
   char partial[MAX_PATH];
-  char folderWithSeparator[MAX_PATH]; // so that a drive root ("D:") stays a root
-  if (!FormatText(folderWithSeparator, sizeof folderWithSeparator, "%s\\", folder) ||
-      GetTempFileNameA(folderWithSeparator, "kvs", 0, partial) == 0) {
-    return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : GetLastError();
+  if (!ReplacementName(partial, sizeof partial, target)) {
+    return CopyInPlace(source, target);
   }
-  DWORD error = ERROR_SUCCESS;
-  if (!CopyFileA(source, partial, FALSE) ||
-      !MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
-    error = GetLastError();
-    DeleteFileA(partial);
+  // One left by a run cut short is removed, not copied over: a copy over an existing file keeps
+  // that file's attributes under Wine, and the new file is to have the source's.
+  RemovePartialCopy(partial);
+  if (CopyFileA(source, partial, FALSE)) {
+    if (MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
+      return ERROR_SUCCESS;
+    }
+    DWORD error = GetLastError(); // the target in use: it stays the old file
+    RemovePartialCopy(partial);
+    return error;
+  }
+  DWORD error = GetLastError();
+  RemovePartialCopy(partial);
+  if ((error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) &&
+      InPlaceCopyFits(source, target)) {
+    return CopyInPlace(source, target);
   }
   return error;
 }
@@ -125,10 +173,13 @@ static int CopyLines(INFCONTEXT* context) {
     }
     CopyText(previousDirectory, sizeof previousDirectory, currentDirectory);
 
-    // Read-only and hidden targets are replaced too; this fails only for a target not there yet.
-    int targetExists = SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL);
-    DWORD error = targetExists ? ReplaceExistingTarget(lineText, targetText, currentDirectory)
-                               : CopyToNewTarget(lineText, targetText);
+    // Judged on its own: setting the attributes can fail for a file that is there.
+    int targetExists = GetFileAttributesA(targetText) != INVALID_FILE_ATTRIBUTES;
+    SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL); // read-only and hidden ones too
+    DWORD error = targetExists ? ERROR_FILE_EXISTS : CopyToNewTarget(lineText, targetText);
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      error = ReplaceExistingTarget(lineText, targetText);
+    }
     if (error != ERROR_SUCCESS) {
       ShowCopyError(quotedSource, error);
       return 0;

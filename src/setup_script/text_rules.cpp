@@ -149,6 +149,19 @@ void CutAtLastSeparator(char* path) {
   }
 }
 
+int ReplacementName(char* dest, size_t size, const char* target) {
+  static const char kEnding[] = ".kvs-new";
+  size_t nameLength = 0;
+  for (const char* c = target; *c != '\0'; ++c) {
+    nameLength = *c == '\\' ? 0 : nameLength + 1;
+  }
+  if (nameLength + sizeof kEnding - 1 > 255 || !FormatText(dest, size, "%s%s", target, kEnding)) {
+    dest[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
 static char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
 }

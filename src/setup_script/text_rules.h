@@ -36,6 +36,11 @@ int JoinPathAlways(char* dest, size_t size, const char* folder, const char* name
 // character is never tested. Without one the path stays whole.
 void CutAtLastSeparator(char* path);
 
+// The name a replacement is copied to before it takes the target's place: the target's own path
+// with ".kvs-new" added. Returns 0, and no name, when that does not fit size or would make the
+// file's own name longer than the 255 characters a file system allows.
+int ReplacementName(char* dest, size_t size, const char* target);
+
 // Equality of two texts with the ASCII letters compared without regard to case.
 int EqualIgnoringAsciiCase(const char* a, const char* b);
 

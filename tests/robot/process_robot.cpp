@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs) {
   DWORD start = GetTickCount();
   for (;;) {
     if (condition()) {
@@ -12,7 +12,7 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     if (GetTickCount() - start > timeoutMs) {
       return false;
     }
-    Sleep(20); // polling interval, not a wait for an event
+    Sleep(intervalMs); // polling interval, not a wait for an event
   }
 }
 
@@ -112,6 +112,11 @@ bool SetupProcess::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
   return true;
 }
 
+bool SetupProcess::Kill() {
+  TerminateProcess(info_.hProcess, 1);
+  return WaitForSingleObject(info_.hProcess, 30000) == WAIT_OBJECT_0;
+}
+
 int SetupProcess::CountVisibleWindows() const {
   return (int)VisibleWindows(info_.dwProcessId).size();
 }
@@ -136,4 +141,86 @@ std::string SetupProcess::Describe() const {
   std::pair<DWORD, std::string> search(info_.dwProcessId, "");
   EnumWindows(DescribeWindow, reinterpret_cast<LPARAM>(&search));
   return search.second;
+}
+
+namespace {
+// The host's path of a Windows path, through Wine's own export; empty elsewhere.
+std::string HostPath(const std::string& path) {
+  typedef char*(CDECL * ToHost)(LPCWSTR);
+  ToHost toHost =
+      (ToHost)(void*)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+  WCHAR wide[MAX_PATH];
+  if (toHost == NULL || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH) == 0) {
+    return "";
+  }
+  char* hostPath = toHost(wide);
+  if (hostPath == NULL) {
+    return "";
+  }
+  std::string result = hostPath;
+  HeapFree(GetProcessHeap(), 0, hostPath);
+  return result;
+}
+} // namespace
+
+ReadHold::ReadHold(const std::string& file, int count, Mode mode) {
+  const std::string hostFile = HostPath(file);
+  const std::string hostControl = HostPath(control_.Path());
+  if (hostFile.empty() || hostControl.empty()) {
+    problem_ = "no host paths: not under Wine";
+    return;
+  }
+  std::string commandLine =
+      std::string("python3 \"") + SOURCE_DIR + "/tests/robot/read_hold.py\" \"" + hostFile + "\" " +
+      std::to_string(count) + (mode == kKill ? " kill \"" : " hold \"") + hostControl + "\"";
+  // Started through host_start.exe, beside the test programs: see there why.
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  std::string starter = self;
+  starter = starter.substr(0, starter.find_last_of('\\')) + "\\host_start.exe";
+  SetEnvironmentVariableA("KVS_HOST_PROGRAM", "Z:\\usr\\bin\\python3");
+  SetEnvironmentVariableA("KVS_HOST_COMMAND", commandLine.c_str());
+  SetupProcess start;
+  DWORD started = 1;
+  const bool ran = start.Start(starter) && start.WaitForExit(60000, &started);
+  SetEnvironmentVariableA("KVS_HOST_PROGRAM", NULL);
+  SetEnvironmentVariableA("KVS_HOST_COMMAND", NULL);
+  if (!ran || started != 0) {
+    problem_ = "host python3 could not be started";
+    return;
+  }
+  if (!WaitUntil([&] { return Reported("ready") || Reported("refused"); }, 60000)) {
+    problem_ = "the watch never started";
+  } else if (Reported("refused")) {
+    problem_ = ReadTextFile(control_ / "refused");
+  }
+}
+
+ReadHold::~ReadHold() {
+  Signal("stop");
+  WaitUntil([&] { return Reported("ended"); }, 10000);
+}
+
+void ReadHold::Signal(const char* name) const {
+  WriteTextFile(control_ / name, "");
+}
+
+bool ReadHold::Reported(const char* name) const {
+  return FileExists(control_ / name);
+}
+
+void ReadHold::Arm() const {
+  Signal("armed");
+}
+
+bool ReadHold::WaitHeld(DWORD timeoutMs) const {
+  return WaitUntil([&] { return Reported("held"); }, timeoutMs);
+}
+
+void ReadHold::Release() const {
+  Signal("release");
+}
+
+bool ReadHold::WaitDone(DWORD timeoutMs) const {
+  return WaitUntil([&] { return Reported("done"); }, timeoutMs);
 }

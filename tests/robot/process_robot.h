@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "support/test_support.h"
 #include "window_snapshot.h"
 
 class SetupProcess {
@@ -32,6 +33,8 @@ public:
   bool WaitForWindowGone(HWND window, DWORD timeoutMs = 90000);
   // Waits for the process to end; false on timeout.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+  // Ends the process at once, as a power cut or a task manager would, and waits until it is gone.
+  bool Kill();
   // Visible top-level windows of the process right now.
   int CountVisibleWindows() const;
   // Every top-level window of the process, for failure messages.
@@ -44,5 +47,39 @@ private:
   PROCESS_INFORMATION info_ = {};
 };
 
-// Waits until condition holds, polling; false on timeout.
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+// Waits until condition holds, polling every intervalMs; false on timeout.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs = 20);
+
+// Stops a process at one chosen read of one file: tests/robot/read_hold.py, started as a host
+// program through Wine, watches the file. From Arm() on it counts the file's reads; the count-th
+// is not let through: in kill mode the reader is killed outright (as a power cut would end it)
+// while it waits for that read, in hold mode the read waits until Release().
+class ReadHold {
+public:
+  enum Mode { kKill, kHold };
+  ReadHold(const std::string& file, int count, Mode mode);
+  ~ReadHold(); // stops watching; a read still held is let through
+  ReadHold(const ReadHold&) = delete;
+  ReadHold& operator=(const ReadHold&) = delete;
+
+  // Why the file cannot be watched here (no host python3, no fanotify); empty when it is.
+  const std::string& Problem() const {
+    return problem_;
+  }
+  void Arm() const;
+  bool WaitHeld(DWORD timeoutMs) const;
+  void Release() const;
+  // Until the reader has been killed or released.
+  bool WaitDone(DWORD timeoutMs) const;
+  // A report's file: "done" says what was done.
+  std::string Control(const char* name) const {
+    return control_ / name;
+  }
+
+private:
+  void Signal(const char* name) const;
+  bool Reported(const char* name) const;
+
+  TempFolder control_{"hold"};
+  std::string problem_;
+};

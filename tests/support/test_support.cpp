@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <objbase.h>
+#include <algorithm>
 #include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
@@ -110,6 +111,17 @@ void ForEachEntry(const std::string& folder,
     }
   } while (FindNextFileA(search, &found));
   FindClose(search);
+}
+
+std::string EntryNames(const std::string& folder) {
+  std::vector<std::string> names;
+  ForEachEntry(folder, [&](const WIN32_FIND_DATAA& entry) { names.push_back(entry.cFileName); });
+  std::sort(names.begin(), names.end());
+  std::string joined;
+  for (const std::string& name : names) {
+    joined += name + " ";
+  }
+  return joined;
 }
 
 void CopyTree(const std::string& from, const std::string& to) {

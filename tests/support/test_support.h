@@ -22,6 +22,8 @@ void MakeFolders(const std::string& path); // with every missing parent
 // Calls visit for every entry of folder but "." and "..".
 void ForEachEntry(const std::string& folder,
                   const std::function<void(const WIN32_FIND_DATAA& entry)>& visit);
+// The names of folder's entries, sorted and each followed by a space.
+std::string EntryNames(const std::string& folder);
 void CopyTree(const std::string& from, const std::string& to);
 void DeleteTree(const std::string& path);
 

@@ -269,18 +269,29 @@ TEST_F(CopyTest, CopiesEveryLineFormIntoFoldersItMakes) {
   EXPECT_EQ("data\\y.txt", WindowText(GetDlgItem(installState.progressWindow, IDC_LOWER_TEXT)));
 }
 
+// A run cut short may have left a replacement's copy (read-only, from a read-only source): the
+// next replacement consumes it, and the file gets its source's attributes as a fresh one does.
 TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
-  Load("[Files]\nro.txt\nhidden.txt\n");
+  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\n");
   dist_.AddFile("ro.txt", "new ro");
   dist_.AddFile("hidden.txt", "new hidden");
+  dist_.AddFile("left.txt", "new left");
+  SetFileAttributesA(dist_.File("left.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(target_ / "ro.txt", "old");
   WriteTextFile(target_ / "hidden.txt", "old");
+  WriteTextFile(target_ / "left.txt", "old");
+  WriteTextFile(target_ / "left.txt.kvs-new", "new l"); // cut short
   SetFileAttributesA((target_ / "ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   SetFileAttributesA((target_ / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesA((target_ / "left.txt.kvs-new").c_str(), FILE_ATTRIBUTE_READONLY);
   SetDestination(target_.Path() + "\\");
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
   EXPECT_EQ("new ro", ReadTextFile(target_ / "ro.txt"));
   EXPECT_EQ("new hidden", ReadTextFile(target_ / "hidden.txt"));
+  EXPECT_EQ("new left", ReadTextFile(target_ / "left.txt"));
+  EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY,
+            GetFileAttributesA((target_ / "left.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ("hidden.txt left.txt ro.txt ", EntryNames(target_.Path()));
 }
 
 TEST_F(CopyTest, MissingSourceIsReportedAfterItsStepAndStopsTheGroup) {
@@ -434,6 +445,7 @@ TEST_F(CopyTest, ALongCopyPaintsByFramesYetShowsTheCurrentLineWhenAsked) {
   EXPECT_EQ("s", ReadTextFile(target_ / LongCopyTarget(kLines)));
 }
 
+// A read-only source gives a read-only copy, which must be removed all the same.
 TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
   const char* small = TestDrive("SMALL_DRIVE");
   if (small == nullptr) {
@@ -442,12 +454,41 @@ TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
   Load("[Files]\nbig.bin\n");
   dist_.AddFile("big.bin", std::string(2000000, 'b'));
   SetDestination(std::string(small) + "\\New");
+  for (DWORD attributes : {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_READONLY}) {
+    SCOPED_TRACE(attributes == FILE_ATTRIBUTE_READONLY ? "read-only source" : "plain source");
+    SetFileAttributesA(dist_.File("big.bin").c_str(), attributes);
+    UiRobot robot;
+    robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+    EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+    EXPECT_TRUE(robot.AllMet()) << robot.Report();
+    EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
+  }
+  DeleteTree(installState.destinationFolder);
+}
+
+// A file another program has mapped for writing cannot be replaced, and under Wine its
+// attributes cannot be set either; it must still count as there: kept, never removed.
+TEST_F(CopyTest, ATargetMappedByAnotherProgramIsKeptNeverRemoved) {
+  Load("[Files]\nmapped.dat\n");
+  dist_.AddFile("mapped.dat", "new");
+  const std::string mapped = target_ / "mapped.dat";
+  WriteTextFile(mapped, "old");
+  HANDLE file = CreateFileA(mapped.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  HANDLE mapping = CreateFileMappingA(file, NULL, PAGE_READWRITE, 0, 0, NULL);
+  void* view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+  CloseHandle(file); // the program goes on with its view alone
+  ASSERT_NE(nullptr, view);
+  ASSERT_FALSE(SetFileAttributesA(mapped.c_str(), FILE_ATTRIBUTE_NORMAL));
+  SetDestination(target_.Path());
   UiRobot robot;
   robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
   EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
   EXPECT_TRUE(robot.AllMet()) << robot.Report();
-  EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
-  DeleteTree(installState.destinationFolder);
+  EXPECT_EQ("old", ReadTextFile(mapped));
+  EXPECT_EQ("mapped.dat ", EntryNames(target_.Path())); // nothing left beside it
 }
 
 } // namespace

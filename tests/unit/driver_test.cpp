@@ -344,9 +344,10 @@ TEST_F(InstallRunTest, ARefusedDirectoryIdEndsTheRunQuietly) {
 }
 
 // Faults the platform raises during the copy. Each ends with the copy error naming the file, then
-// the failure message; a file the installation does not name is untouched, and a named file is
-// the old one or the complete new one. Size1 is stale on purpose, so the space test lets even
-// the small drive through.
+// the failure message; a file the installation does not name is untouched, a named file is the
+// old one or the complete new one, and nothing else is left in the folder. The sources are
+// read-only, as on a disc. Size1 is stale on purpose, so the space test lets even the small drive
+// through.
 class CopyFaultTest : public InstallRunTest {
 protected:
   // error: what the platform reports for b.bin; 0 when the destination itself cannot be made.
@@ -358,6 +359,9 @@ protected:
     dist_.AddFile("a.bin", std::string(300000, 'a'));
     dist_.AddFile("b.bin", bigNew_);
     dist_.AddFile("c.txt", "c");
+    for (const char* name : {"a.bin", "b.bin", "c.txt"}) {
+      SetFileAttributesA(dist_.File(name).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
     ClearEffects();
     if (error != 0) {
       MakeFolders(destination_);
@@ -374,6 +378,7 @@ protected:
     robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
     robot.Expect("options page", IsOptionsPage, [&](UiRobot&, const WindowSnapshot& w) {
       if (error == ERROR_FILE_NOT_FOUND) {
+        SetFileAttributesA(dist_.File("b.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(dist_.File("b.bin").c_str()); // gone between the check and the copy
       }
       UiRobot::Click(w.window, IDC_NEXT);
@@ -399,6 +404,7 @@ protected:
       const std::string named = ReadTextFile(destination_ + "\\b.bin");
       EXPECT_TRUE(named == "old b" || named == bigNew_) << named.size() << " bytes";
       EXPECT_EQ("mine", ReadTextFile(destination_ + "\\keep.txt"));
+      EXPECT_EQ("a.bin b.bin keep.txt ", EntryNames(destination_));
       DeleteTree(destination_);
     } else {
       EXPECT_EQ(0u, copyError.find("There was an error copying a.bin\n\n")) << copyError;
@@ -408,6 +414,46 @@ protected:
   }
   const std::string bigNew_ = std::string(900000, 'n');
 };
+
+// A reinstall over an earlier installation on a nearly full drive: the space test counts the
+// replaced file at what it adds, which leaves no room for the new file beside the old one; the
+// new file is then copied over the old one, which frees what it needs.
+TEST_F(InstallRunTest, AReinstallOnANearlyFullDriveReplacesInPlaceWhereThereIsNoRoomBeside) {
+  const char* small = TestDrive("SMALL_DRIVE");
+  if (small == nullptr) {
+    GTEST_SKIP() << MissingTestDrivesReason();
+  }
+  destination_ = std::string(small) + "\\Reinstall";
+  Write("Group1=Main.Files\nDescription1=Main\nGroup2=Extra.Files\nDescription2=Extra\n"
+        "Option2=Extras\n",
+        "[Main.Files]\nbig.bin\nsmall.txt\n[Extra.Files]\nnew.txt\n");
+  const std::string bigNew(600000, 'n');
+  dist_.AddFile("big.bin", bigNew);
+  dist_.AddFile("small.txt", "new small");
+  dist_.AddFile("new.txt", "added");
+  ClearEffects();
+  MakeFolders(destination_);
+  WriteTextFile(destination_ + "\\big.bin", std::string(600000, 'o'));
+  WriteTextFile(destination_ + "\\small.txt", "old small");
+  WriteTextFile(destination_ + "\\keep.txt", "mine");
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.ExpectAndClick("options page", IsOptionsPage, IDC_NEXT);
+  std::string finished;
+  robot.Expect("completion message", IsMessageBox, [&](UiRobot&, const WindowSnapshot& w) {
+    finished = w.MessageText();
+    UiRobot::Click(w.window, IDOK);
+  });
+  EXPECT_EQ(1, Run());
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ("Setup has finished installing Demo on your computer.", finished);
+  EXPECT_TRUE(ReadTextFile(destination_ + "\\big.bin") == bigNew);
+  EXPECT_EQ("new small", ReadTextFile(destination_ + "\\small.txt"));
+  EXPECT_EQ("added", ReadTextFile(destination_ + "\\new.txt"));
+  EXPECT_EQ("mine", ReadTextFile(destination_ + "\\keep.txt"));
+  EXPECT_EQ("big.bin keep.txt new.txt small.txt ", EntryNames(destination_));
+  ClearEffects();
+}
 
 TEST_F(CopyFaultTest, TargetHeldOpenOrSourceGoneAfterTheCheck) {
   {

@@ -73,6 +73,18 @@ TEST(Paths, JoiningAndCuttingFolders) {
   EXPECT_STREQ("\\x", first);
   EXPECT_TRUE(EqualIgnoringAsciiCase("C:\\Apps\\Data", "c:\\apps\\DATA"));
   EXPECT_FALSE(EqualIgnoringAsciiCase("C:\\Apps\\Data", "C:\\Apps\\Dat"));
+
+  // The replacement's name: the whole path and the file's own name (255) must both fit.
+  char name[260];
+  EXPECT_EQ(1, ReplacementName(name, sizeof name, "C:\\Apps\\KDemo.exe"));
+  EXPECT_STREQ("C:\\Apps\\KDemo.exe.kvs-new", name);
+  const std::string own247 = "C:\\" + std::string(247, 'n');
+  EXPECT_EQ(1, ReplacementName(name, sizeof name, own247.c_str()));
+  EXPECT_EQ(0, ReplacementName(name, sizeof name, (own247 + "n").c_str()));
+  EXPECT_STREQ("", name);
+  const std::string deep = "C:\\" + std::string(200, 'd') + "\\" + std::string(47, 'f');
+  EXPECT_EQ(1, ReplacementName(name, sizeof name, deep.c_str())); // 259 characters
+  EXPECT_EQ(0, ReplacementName(name, sizeof name, (deep + "f").c_str()));
 }
 
 TEST(SizeValues, ParsedLikeTheCachedSize) {
