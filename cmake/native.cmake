@@ -11,7 +11,7 @@ add_library(text_rules_portable STATIC src/setup_script/text_rules.cpp)
 target_include_directories(text_rules_portable PUBLIC src)
 target_compile_options(text_rules_portable PRIVATE -Wall -Wextra)
 
-foreach(part src/setupcheck tests/fuzz tests/hold tests/release)
+foreach(part src/setupcheck tests/fuzz tests/release)
   if(EXISTS ${CMAKE_SOURCE_DIR}/${part}/CMakeLists.txt)
     add_subdirectory(${part})
   endif()

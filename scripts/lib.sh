@@ -12,7 +12,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
-  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev fuse3 libfuse3-dev osslsigncode
+  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev osslsigncode
   openssl)
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -209,31 +209,8 @@ prepare_test_drives() {
   export SMALL_DRIVE="S:" READONLY_DRIVE="R:"
 }
 
-# A FUSE file system (tests/hold) whose one file's reads wait until a test releases them, so that
-# a test can hold setup.exe in the middle of a copy; reached from Wine as C:\kvs-copy-hold.
-# Where FUSE is missing or refused, the tests that need it report themselves skipped.
-COPY_HOLD_MOUNTED=""
-prepare_copy_hold() {
-  local dir=$BUILD/copy-hold program=$BUILD_NATIVE/tests/hold/copy_hold_fs
-  local link=$WINEPREFIX/drive_c/kvs-copy-hold
-  mkdir -p "$dir"
-  mountpoint -q "$dir" && fusermount3 -u "$dir" 2>/dev/null
-  if [ ! -x "$program" ] || ! "$program" "$dir" 2>"$BUILD/copy-hold.log"; then
-    export COPY_HOLD_UNAVAILABLE="no FUSE file system to hold a copy: $(head -c 200 "$BUILD/copy-hold.log" 2>/dev/null)"
-    log "$COPY_HOLD_UNAVAILABLE"
-    return
-  fi
-  COPY_HOLD_MOUNTED=$dir
-  ln -sfn "$dir" "$link"
-  export COPY_HOLD_FOLDER='C:\kvs-copy-hold'
-}
-
 stop_session() {
   local dir
-  if [ -n "$COPY_HOLD_MOUNTED" ]; then
-    rm -f "$WINEPREFIX/drive_c/kvs-copy-hold"
-    fusermount3 -u "$COPY_HOLD_MOUNTED" 2>/dev/null || umount -l "$COPY_HOLD_MOUNTED" 2>/dev/null || true
-  fi
   for dir in "${TEST_DRIVES_MOUNTED[@]}"; do
     rm -f "$WINEPREFIX/dosdevices/${dir##*-}:"
     umount "$dir" 2>/dev/null || sudo -n umount "$dir" 2>/dev/null || true

@@ -9,7 +9,6 @@
 #include "setup_script/install_state.h"
 #include "setup_script/setup_script.h"
 #include "shell/host_window.h"
-#include "robot/process_robot.h"
 #include "ui/progress_dialog.h"
 
 REGSAM registryView = 0;
@@ -214,51 +213,6 @@ const char* TestDrive(const char* variable) {
 std::string MissingTestDrivesReason() {
   const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
   return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
-}
-
-CopyHold::CopyHold() {
-  const char* folder = getenv("COPY_HOLD_FOLDER");
-  if (folder != nullptr) {
-    folder_ = folder;
-    DeleteFileA((folder_ + "\\release").c_str());
-  }
-}
-
-CopyHold::~CopyHold() {
-  if (Available()) {
-    Release();
-    DeleteFileA((folder_ + "\\release").c_str());
-  }
-}
-
-std::string CopyHold::UnavailableReason() const {
-  const char* why = getenv("COPY_HOLD_UNAVAILABLE");
-  return why != nullptr ? why : "no copy hold: run the tests through scripts/test.sh";
-}
-
-std::string CopyHold::SourceNameFrom(const std::string& distribution) const {
-  std::string up;
-  // One ".." for every folder below the drive's root ("C:\a\b" is two deep).
-  for (size_t i = 3; i <= distribution.size(); ++i) {
-    if (i == distribution.size() || distribution[i] == '\\') {
-      up += "..\\";
-    }
-  }
-  return up + folder_.substr(3) + "\\held.dat";
-}
-
-bool CopyHold::WaitUntilHeld(DWORD timeoutMs) const {
-  std::string reached = folder_ + "\\reached";
-  return WaitUntil([&] { return GetFileAttributesA(reached.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                   timeoutMs);
-}
-
-void CopyHold::Release() const {
-  HANDLE release = CreateFileA((folder_ + "\\release").c_str(), GENERIC_WRITE, 0, NULL,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (release != INVALID_HANDLE_VALUE) {
-    CloseHandle(release);
-  }
 }
 
 void ResetInstallState() {

@@ -79,26 +79,6 @@ public:
 const char* TestDrive(const char* variable);
 std::string MissingTestDrivesReason();
 
-// The copy hold that scripts/test.sh mounts (tests/hold): a source file whose copy waits until
-// the test releases it, so a test holds setup.exe in the middle of a copy for as long as it needs.
-class CopyHold {
-public:
-  CopyHold();  // armed: the next read of the file waits
-  ~CopyHold(); // released and armed again for the next test
-  bool Available() const {
-    return !folder_.empty();
-  }
-  std::string UnavailableReason() const;
-  // The held file as a group line's source name, relative to a distribution folder on C:.
-  std::string SourceNameFrom(const std::string& distribution) const;
-  // Waits until a copy is held at the file; false on timeout.
-  bool WaitUntilHeld(DWORD timeoutMs) const;
-  void Release() const;
-
-private:
-  std::string folder_;
-};
-
 // installState and the progress counters back to their start-up values.
 void ResetInstallState();
 
