@@ -39,11 +39,11 @@ setup)
       SETUP_EXE=$(winepath -w "$BUILD32/setup.exe") \
       nice -n 19 wine "$BUILD32/tests/end_to_end_tests.exe" \
       --gtest_filter='HostileSetupFile.GeneratedFromSoundDistributions' >>"$out/setup-$seed.log" 2>&1 || true
-    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -c '^\[hostile\]' "$out/setup-$seed.log") runs, $(grep -c 'Failure$' "$out/setup-$seed.log") failures"
+    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -c '^\[hostile\] gen' "$out/setup-$seed.log") runs, $(grep -c 'Failure$' "$out/setup-$seed.log") failures"
   done
   log=$out/setup-$seed.log
   printf '| runs | loading error | completed | did not complete | left from a page | failures | seconds |\n|---|---|---|---|---|---|---|\n'
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -c '^\[hostile\]' "$log")" \
+  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -c '^\[hostile\] gen' "$log")" \
     "$(grep '^\[hostile\]' "$log" | grep -c ': There was an error initialising[^|]*$')" \
     "$(grep '^\[hostile\]' "$log" | grep -c 'Setup has finished installing[^|]*$')" \
     "$(grep '^\[hostile\]' "$log" | grep -c 'Setup did not complete successfully![^|]*$')" \

@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <set>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string>
@@ -213,6 +212,8 @@ RunResult Drive(SetupProcess& setup, const std::string& sandboxDest, const Drive
   bool resumed = false;
   bool toggled = false;
   std::string cancelledAt; // the page whose Cancel brought up the exit question
+  HWND page = NULL;        // the page shown last
+  HWND leftPage = NULL;    // the page left through Exit Setup: enabled again for a moment
   for (;;) {
     HWND window = NULL;
     HWND crash = NULL;
@@ -223,6 +224,7 @@ RunResult Drive(SetupProcess& setup, const std::string& sandboxDest, const Drive
           exited = setup.WaitForExit(0, nullptr);
           crash = Find(0);
           window = exited || crash != NULL ? NULL : Find(setup.ProcessId(), copyCancel);
+          window = window == leftPage ? NULL : window;
           return exited || crash != NULL || window != NULL;
         },
         kCaseTimeoutMs);
@@ -257,8 +259,10 @@ RunResult Drive(SetupProcess& setup, const std::string& sandboxDest, const Drive
         cancelPending = true;
       } else if (cancelledAt != "copy") {
         result.messages.push_back(kExitMark + cancelledAt + " page)");
+        leftPage = page;
       }
     } else if (shown.Has(IDC_INTRODUCTION)) {
+      page = window;
       result.destination = shown.Text(IDC_FOLDER_LABEL);
       // Only ever install into the sandbox: the default outside it is the design, not a fault.
       if (!StartsWith(result.destination, sandboxDest) || ++pages > 4) {
@@ -269,6 +273,7 @@ RunResult Drive(SetupProcess& setup, const std::string& sandboxDest, const Drive
       }
       cancelledAt = "destination";
     } else if (shown.Has(IDC_OPTION1)) {
+      page = window;
       if (!toggled) {
         for (int i = 0; i < 2; ++i) { // the robot's posted clicks come before its Next
           const ControlState* box = shown.Control(IDC_OPTION1 + i);
@@ -287,13 +292,17 @@ RunResult Drive(SetupProcess& setup, const std::string& sandboxDest, const Drive
       cancelPending = false;
     }
     // A click that reaches a dialog before its modal loop runs can be lost: click again. A page
-    // whose Cancel worked stays, disabled under the exit question, and is not clicked again.
+    // whose Cancel worked stays, disabled under the exit question; a click posted to it before
+    // the question shows would still arrive and ask again, so Cancel is repeated only late.
+    bool pageCancel =
+        button == IDC_CANCEL && (shown.Has(IDC_INTRODUCTION) || shown.Has(IDC_OPTION1));
+    DWORD patience = pageCancel ? kCaseTimeoutMs / 3 : 3000;
     bool gone = false;
-    for (DWORD waited = 0; !gone && waited < kCaseTimeoutMs; waited += 3000) {
+    for (DWORD waited = 0; !gone && waited < kCaseTimeoutMs; waited += patience) {
       setup.Click(window, button);
       gone = WaitUntil(
           [&] { return !IsWindow(window) || !IsWindowVisible(window) || !IsWindowEnabled(window); },
-          3000);
+          patience);
     }
     if (!gone) {
       result.problem = "window does not close: " + setup.Describe();
