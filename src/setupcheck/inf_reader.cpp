@@ -6,8 +6,10 @@ namespace {
 
 const char kControlZ = '\x1a'; // the old end-of-file mark: nothing after it is read
 
+// The INF parser's blanks are the platform's wide-character ones: in the ANSI code page that
+// adds the no-break space (0xA0).
 bool IsSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r');
+  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\xA0';
 }
 
 char LowerAscii(char c) {
@@ -212,19 +214,123 @@ void Refuse(InfFile* inf, InfStatus status, int line) {
 
 } // namespace
 
+namespace {
+
+// The platform reads every file as wide characters and hands text back in the ANSI code page
+// (1252): these are its bytes 0x80 to 0x9F.
+const unsigned short kCodePageHigh[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendNarrow(std::string* text, unsigned int unit) {
+  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+    text->push_back((char)unit);
+    return;
+  }
+  for (unsigned int i = 0; i < 32; ++i) {
+    if (kCodePageHigh[i] == unit) {
+      text->push_back((char)(0x80 + i));
+      return;
+    }
+  }
+  // The wide blanks become blanks; anything else the code page lacks becomes "?".
+  bool blank = unit == 0x3000 || (unit >= 0x2000 && unit <= 0x200A);
+  text->push_back(blank ? ' ' : '?');
+}
+
+std::string NarrowUtf16(const unsigned char* bytes, size_t size, bool bigEndian) {
+  std::string text;
+  text.reserve(size / 2);
+  for (size_t i = 0; i + 1 < size; i += 2) {
+    AppendNarrow(&text,
+                 bigEndian ? (bytes[i] << 8) | bytes[i + 1] : bytes[i] | (bytes[i + 1] << 8));
+  }
+  return text;
+}
+
+// UTF-8 as the platform decodes it: a sequence broken off, overlong or naming a surrogate gives
+// one "?" for what was read of it; a character beyond the 16-bit range gives two.
+std::string NarrowUtf8(const unsigned char* bytes, size_t size) {
+  std::string text;
+  text.reserve(size);
+  size_t i = 0;
+  while (i < size) {
+    unsigned int c = bytes[i++];
+    if (c < 0x80) {
+      text.push_back((char)c);
+      continue;
+    }
+    size_t length = c >= 0xC2 && c <= 0xDF   ? 1
+                    : c >= 0xE0 && c <= 0xEF ? 2
+                    : c >= 0xF0 && c <= 0xF4 ? 3
+                                             : 0;
+    unsigned int value = c & (length == 1 ? 0x1F : length == 2 ? 0x0F : 0x07);
+    bool valid = length > 0;
+    for (size_t k = 0; valid && k < length; ++k) {
+      unsigned int next = i < size ? bytes[i] ^ 0x80 : 0x40;
+      if (next >= 0x40) {
+        valid = false; // broken off: the byte that breaks it starts afresh
+        break;
+      }
+      value = (value << 6) | next;
+      ++i;
+      // Overlong forms, surrogates and values past U+10FFFF show by the second byte.
+      if (k == 0 && ((length == 3 && (value < 0x10 || value >= 0x110)) ||
+                     (length == 2 && (value < 0x20 || (value >= 0x360 && value < 0x380))))) {
+        valid = false;
+      }
+    }
+    if (!valid) {
+      text.push_back('?');
+    } else if (value >= 0x10000) {
+      text += "??";
+    } else {
+      AppendNarrow(&text, value);
+    }
+  }
+  return text;
+}
+
+// Whether the platform takes the bytes for UTF-16: its statistical test on the first 256
+// characters, where a zero byte in an even-sized file is enough but a zero character (two zero
+// bytes at an even offset) rules it out.
+bool LooksLikeUtf16(const unsigned char* bytes, size_t size) {
+  if (size < 2 || (size & 1) != 0) {
+    return false;
+  }
+  size_t length = bytes[size - 1] == 0 ? size - 1 : size;
+  length /= 2;
+  if (length > 256) {
+    length = 256;
+  }
+  bool nullBytes = false, controls = false, reverse = false, zero = false;
+  size_t small = 0;
+  for (size_t i = 0; i < length; ++i) {
+    unsigned int unit = bytes[2 * i] | (bytes[2 * i + 1] << 8);
+    small += unit <= 0xFF;
+    nullBytes |= (unit & 0xFF) == 0 || (unit >> 8) == 0;
+    controls |= unit == '\r' || unit == '\n' || unit == '\t' || unit == ' ' || unit == 0x3000;
+    reverse |= unit == 0x0D00 || unit == 0x0A00 || unit == 0x0900 || unit == 0x2000;
+    zero |= unit == 0;
+  }
+  unsigned int first = length > 0 ? bytes[0] | (bytes[1] << 8) : 0;
+  if (reverse || zero || first == 0xFFFE) {
+    return false;
+  }
+  return nullBytes || first == 0xFEFF || small > length / 2 || controls;
+}
+
+} // namespace
+
 std::string DecodeText(const char* data, size_t size) {
   const unsigned char* bytes = (const unsigned char*)data;
-  if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-    std::string text;
-    text.reserve(size / 2);
-    for (size_t i = 2; i + 1 < size; i += 2) {
-      unsigned int unit = bytes[i] | (bytes[i + 1] << 8);
-      text.push_back(unit < 256 ? (char)unit : '?');
-    }
-    return text;
+  if (LooksLikeUtf16(bytes, size)) {
+    size_t skip = bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
+    return NarrowUtf16(bytes + skip, size - skip, false);
   }
   if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    return std::string(data + 3, size - 3);
+    return NarrowUtf8(bytes + 3, size - 3);
   }
   return std::string(data, size);
 }
@@ -424,8 +530,22 @@ std::string InfLineText(const InfFile& inf, const InfLine& line) {
 
 namespace {
 
+// Only ASCII blanks here, and the old end-of-file mark.
 bool IsIniSpace(char c) {
-  return IsSpace(c) || c == kControlZ;
+  return c == ' ' || (c >= '\t' && c <= '\r') || c == kControlZ;
+}
+
+// The INI reading goes by byte-order marks alone: UTF-8, UTF-16 of either order, else ANSI.
+std::string DecodeIniText(const char* data, size_t size) {
+  const unsigned char* bytes = (const unsigned char*)data;
+  if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    return NarrowUtf8(bytes + 3, size - 3);
+  }
+  if (size >= 2 &&
+      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
+    return NarrowUtf16(bytes + 2, size - 2, bytes[0] == 0xFE);
+  }
+  return std::string(data, size);
 }
 
 // Names and values end at a zero byte, as the platform compares and copies them.
@@ -442,16 +562,22 @@ std::string UpToZero(const std::string& text, size_t from, size_t to) {
 void ReadIni(const char* data, size_t size, IniFile* ini) {
   ini->sections.clear();
   ini->sections.push_back(IniSection{"", 0, {}});
-  std::string text = DecodeText(data, size);
-  int lineNumber = 0;
+  std::string text = DecodeIniText(data, size);
+  int lineNumber = 1;
   size_t next = 0;
   bool previousNamed = true; // whether the key before had a name
   while (next < text.size()) {
+    // A line ends at CR or LF alone as well; the numbers count LF, as editors show them.
     size_t start = next;
-    size_t newline = text.find('\n', start);
-    next = newline == std::string::npos ? text.size() : newline + 1;
+    size_t newline = text.find_first_of("\r\n", start);
+    next = newline == std::string::npos ? text.size() : newline;
     size_t end = next;
-    ++lineNumber;
+    for (; next < text.size() && (text[next] == '\r' || text[next] == '\n'); ++next) {
+    }
+    int keyLine = lineNumber;
+    for (size_t i = start; i < next; ++i) {
+      lineNumber += text[i] == '\n';
+    }
     while (start < end && IsIniSpace(text[start])) {
       ++start;
     }
@@ -472,13 +598,13 @@ void ReadIni(const char* data, size_t size, IniFile* ini) {
         while (nameEnd > nameStart && IsIniSpace(text[nameEnd - 1])) {
           --nameEnd;
         }
-        ini->sections.push_back(IniSection{UpToZero(text, nameStart, nameEnd), lineNumber, {}});
+        ini->sections.push_back(IniSection{UpToZero(text, nameStart, nameEnd), keyLine, {}});
         previousNamed = true;
         continue;
       }
     }
     IniKey key;
-    key.lineNumber = lineNumber;
+    key.lineNumber = keyLine;
     size_t equals = text.find('=', start);
     if (equals != std::string::npos && equals < end) {
       size_t nameEnd = equals;

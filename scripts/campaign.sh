@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The long runs of the generated campaigns, with the figures they measure.
+#   scripts/campaign.sh inf [files, default 5000] [seed, default 1]
+#     the INF and INI reader of setupcheck against the Setup API, on generated files, in one
+#     Win32 process
+#   scripts/campaign.sh setup [files, default 1000] [seed, default 1] [runs at a time, default 2]
+#     generated SETUP.DAT files through the real setup.exe, in chunks of 50 files
+# Logs go to build/campaign/; a file that differs or fails can be made again from its seed and
+# number (see the test sources: INF_DIFF_*, HOSTILE_*).
+source "$(dirname "$0")/lib.sh"
+mode=${1:-}
+out=$BUILD/campaign
+install_missing
+ensure_i386
+build_tree "$BUILD32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
+start_session yes
+mkdir -p "$out"
+case "$mode" in
+inf)
+  files=${2:-5000} seed=${3:-1}
+  rm -rf "$out/inf-differs"
+  mkdir -p "$out/inf-differs"
+  log "reading $files generated INF files both ways (seed $seed)"
+  start=$(date +%s)
+  INF_DIFF_COUNT=$files INF_DIFF_SEED=$seed INF_DIFF_KEEP=$(winepath -w "$out/inf-differs") \
+    nice -n 19 wine "$BUILD32/src/setupcheck/tests/setupcheck_differential_tests.exe" \
+    --gtest_filter='*OnGeneratedFiles' >"$out/inf-$seed.log" 2>&1 || true
+  grep '^\[inf-diff\]' "$out/inf-$seed.log"
+  log "$(($(date +%s) - start)) s in all; differing files kept in $out/inf-differs"
+  ;;
+setup)
+  files=${2:-1000} seed=${3:-1} at_once=${4:-2}
+  log "running $files generated SETUP.DAT files through setup.exe, $at_once at a time (seed $seed)"
+  start=$(date +%s)
+  : >"$out/setup-$seed.log"
+  for ((first = 0; first < files; first += 50)); do
+    count=$((files - first < 50 ? files - first : 50))
+    HOSTILE_SEED=$seed HOSTILE_FIRST=$first HOSTILE_COUNT=$count HOSTILE_AT_ONCE=$at_once \
+      SETUP_EXE=$(winepath -w "$BUILD32/setup.exe") \
+      nice -n 19 wine "$BUILD32/tests/end_to_end_tests.exe" \
+      --gtest_filter='HostileSetupFile.GeneratedFromSoundDistributions' >>"$out/setup-$seed.log" 2>&1 || true
+    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -c '^\[hostile\] gen' "$out/setup-$seed.log") runs, $(grep -c 'Failure$' "$out/setup-$seed.log") failures"
+  done
+  log=$out/setup-$seed.log
+  printf '| runs | loading error | completed | did not complete | left from a page | failures | seconds |\n|---|---|---|---|---|---|---|\n'
+  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -c '^\[hostile\] gen' "$log")" \
+    "$(grep '^\[hostile\]' "$log" | grep -c ': There was an error initialising[^|]*$')" \
+    "$(grep '^\[hostile\]' "$log" | grep -c 'Setup has finished installing[^|]*$')" \
+    "$(grep '^\[hostile\]' "$log" | grep -c 'Setup did not complete successfully![^|]*$')" \
+    "$(grep '^\[hostile\]' "$log" | grep -c '(exit confirmed at the [^|]*$')" \
+    "$(grep -c 'Failure$' "$log")" "$(($(date +%s) - start))"
+  ;;
+*)
+  echo "usage: scripts/campaign.sh inf|setup [files] [seed] [runs at a time]" >&2
+  exit 2
+  ;;
+esac
