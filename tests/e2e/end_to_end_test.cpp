@@ -377,9 +377,10 @@ TEST(EndToEnd, FailedOrCancelledRunTakesNoFinishingStep) {
     DemoRun run;
     if (cancel) {
       // Enough files for the copy to outlast the robot's reaction to the Cancel button.
-      std::string setupDat = ReplaceLine(ReadTextFile(run.dist.File("SETUP.DAT")),
-                                         "Option3=", "Option3=Demo Song\nGroup4=Bulk.Files") +
-                             "\n[Bulk.Files]\n";
+      std::string setupDat =
+          ReplaceLine(ReadTextFile(run.dist.File("SETUP.DAT")), "Option3=",
+                      "Option3=Demo Song\nGroup4=Bulk.Files\nDescription4=Copying bulk files...") +
+          "\n[Bulk.Files]\n";
       for (int i = 0; i < 400; ++i) {
         std::string name = "bulk\\file" + std::to_string(i) + ".dat";
         run.dist.AddFile(name, std::string(4096, (char)('a' + i % 26)));
