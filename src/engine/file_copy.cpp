@@ -97,7 +97,7 @@ static DWORD CopyToNewTarget(const char* source, const char* target) {
 // Replaces an existing target so that it is always either the old file or the complete new one:
 // the copy goes to the target's name with an ending added and takes the target's place only once
 // it is complete. A run cut short leaves at most that one copy, which the next replacement of
-// the target overwrites and consumes. Where that name does not fit, or the drive has no room for
+// the target removes before it copies. Where that name does not fit, or the drive has no room for
 // both files but the new one fits in place of the old, the file is copied over the target.
 static DWORD ReplaceExistingTarget(const char* source, const char* target) {
   char partial[MAX_PATH];
