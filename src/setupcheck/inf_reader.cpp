@@ -234,8 +234,8 @@ void AppendNarrow(std::string* text, unsigned int unit) {
       return;
     }
   }
-  // The wide blanks become blanks; anything else the code page lacks becomes "?".
-  bool blank = unit == 0x3000 || (unit >= 0x2000 && unit <= 0x200A);
+  // The widest blanks become blanks; anything else the code page lacks becomes "?".
+  bool blank = unit == 0x3000 || (unit >= 0x2000 && unit <= 0x2006);
   text->push_back(blank ? ' ' : '?');
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdio.h>
 #include <stdlib.h>
@@ -124,17 +125,25 @@ bool NamesSystemDirectoryId(const InfFile& inf, const InfLine& line) {
 }
 
 // Characters outside the ANSI code page in a UTF-8 or UTF-16 file: the platform picks a near one
-// for some (best fit), we read all of them as "?", and the documentation says so.
+// for some (best fit) and we read all of them as "?"; the wide blanks among them it trims where
+// a blank is trimmed, or keeps at the ends of a single value, and we do not. The documentation
+// says so. Apart from "?" and blanks, the texts must be the same.
+bool wideFile = false;
 bool DiffersOnlyByBestFit(const std::string& platform, const std::string& ours) {
-  if (platform.size() != ours.size()) {
+  if (!wideFile) {
     return false;
   }
-  for (size_t i = 0; i < ours.size(); ++i) {
-    if (platform[i] != ours[i] && ours[i] != '?') {
-      return false;
-    }
+  bool nearCharacters = platform.size() == ours.size();
+  for (size_t i = 0; nearCharacters && i < ours.size(); ++i) {
+    nearCharacters = platform[i] == ours[i] || ours[i] == '?';
   }
-  return true;
+  std::string texts[2] = {platform, ours};
+  for (std::string& text : texts) {
+    text.erase(
+        std::remove_if(text.begin(), text.end(), [](char c) { return c == ' ' || c == '?'; }),
+        text.end());
+  }
+  return nearCharacters || texts[0] == texts[1];
 }
 
 // Every difference between the platform's INF view and ours, one per line; "" when they agree.
@@ -218,6 +227,10 @@ std::string KeyDifferences(const std::string& path, const IniFile& ours, unsigne
 std::string Differences(const std::string& path, const std::string& bytes,
                         const std::string& folder, unsigned* documented) {
   std::string differences;
+  const unsigned char* mark = (const unsigned char*)bytes.data();
+  wideFile = DecodeText(bytes.data(), bytes.size()) != bytes ||
+             (bytes.size() >= 2 &&
+              ((mark[0] == 0xFE && mark[1] == 0xFF) || (mark[0] == 0xFF && mark[1] == 0xFE)));
   InfFile ours;
   ours.folder = folder;
   ReadInf(bytes.data(), bytes.size(), &ours);
