@@ -8,6 +8,7 @@
 #include "file_system.h"
 #include "inf_reader.h"
 #include "setup_script/text_rules.h"
+#include "text_helpers.h"
 
 namespace {
 
@@ -19,23 +20,8 @@ const size_t kMeasurePathBuffer = 512;
 const int kMaxGroups = 128;
 const int64_t kTwoGiB = 2147483648LL;
 
-std::string Number(int64_t value) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld", (long long)value);
-  return text;
-}
-
 std::string Quoted(const std::string& text) {
   return "\"" + text + "\"";
-}
-
-std::string LowerAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = (char)(c - 'A' + 'a');
-    }
-  }
-  return text;
 }
 
 int32_t LowWord32(int64_t value) {

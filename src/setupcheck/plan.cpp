@@ -8,6 +8,7 @@
 
 #include "file_system.h"
 #include "setup_script/text_rules.h"
+#include "text_helpers.h"
 
 namespace {
 
@@ -47,21 +48,6 @@ enum : uint32_t {
   kRegLink = 6,
   kRegMultiSz = 7,
 };
-
-std::string Number(int64_t value) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld", (long long)value);
-  return text;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = (char)(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -235,8 +221,8 @@ private:
   // Whether the install leaves folder in place: made on the way to a file, or the destination
   // once a file is copied into it.
   bool FolderMade(std::string folder) const {
-    std::string destination = Lower(plan_->destination);
-    folder = Lower(folder);
+    std::string destination = LowerAscii(plan_->destination);
+    folder = LowerAscii(folder);
     for (std::string* path : {&folder, &destination}) {
       if (path->size() > 1 && path->back() == '\\') {
         path->pop_back();
@@ -390,9 +376,9 @@ bool Planner::PlanCopy(std::string* problem) {
             continue;
           }
           std::string folder(targetPath, i);
-          if (std::find(createdFolders_.begin(), createdFolders_.end(), Lower(folder)) ==
+          if (std::find(createdFolders_.begin(), createdFolders_.end(), LowerAscii(folder)) ==
               createdFolders_.end()) {
-            createdFolders_.push_back(Lower(folder));
+            createdFolders_.push_back(LowerAscii(folder));
             Add(kStepFolder, folder, line.lineNumber).group = group.number;
           }
         }
@@ -431,7 +417,7 @@ std::vector<const InfSection*> Planner::NamedSections(const char* key) const {
     return named;
   }
   for (const InfLine& line : inf_.sections[index].lines) {
-    if (!line.hasKey || Lower(line.key) != Lower(key)) {
+    if (!line.hasKey || LowerAscii(line.key) != LowerAscii(key)) {
       continue;
     }
     for (const std::string& field : line.fields) {
@@ -485,7 +471,7 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
   if (!Field(line, 1, &rootName)) {
     return;
   }
-  std::string root = Lower(rootName);
+  std::string root = LowerAscii(rootName);
   const char* rootKey = root == "hkcr"   ? "HKCR"
                         : root == "hkcu" ? "HKCU"
                         : root == "hklm" ? "HKLM"
@@ -533,7 +519,7 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
     writesMachineKeys_ = true;
   }
   bool mustExist = deleting || (flags & kOverwriteOnly);
-  if (!mustExist && createdKeys_.insert(Lower(key)).second) {
+  if (!mustExist && createdKeys_.insert(LowerAscii(key)).second) {
     Add(kStepKey, key, line.lineNumber).machine = machine;
   }
   auto finish = [&](PlanStep& step) -> PlanStep& {
@@ -553,7 +539,7 @@ void Planner::PlanRegistryLine(const InfLine& line, bool deleting) {
       }
     } else {
       finish(Add(kStepDeleteKey, key, line.lineNumber));
-      std::string gone = Lower(key);
+      std::string gone = LowerAscii(key);
       for (auto it = createdKeys_.begin(); it != createdKeys_.end();) {
         bool below = *it == gone || it->compare(0, gone.size() + 1, gone + "\\") == 0;
         it = below ? createdKeys_.erase(it) : std::next(it);

@@ -6,23 +6,9 @@
 #include <algorithm>
 
 #include "setup_script/text_rules.h"
+#include "text_helpers.h"
 
 namespace {
-
-std::string Number(int64_t value) {
-  char text[32];
-  snprintf(text, sizeof text, "%lld", (long long)value);
-  return text;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') {
-      c = (char)(c - 'A' + 'a');
-    }
-  }
-  return text;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f' || c == '\x1a';
@@ -226,9 +212,9 @@ std::string FirstSetupDat(const std::string& appName, const std::string& exeName
     return split == std::string::npos ? std::string() : path.substr(0, split);
   };
   std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
-    std::string folderA = Lower(folderOf(a));
-    std::string folderB = Lower(folderOf(b));
-    return folderA != folderB ? folderA < folderB : Lower(a) < Lower(b);
+    std::string folderA = LowerAscii(folderOf(a));
+    std::string folderB = LowerAscii(folderOf(b));
+    return folderA != folderB ? folderA < folderB : LowerAscii(a) < LowerAscii(b);
   });
   const char* eol = "\r\n";
   std::string out;
