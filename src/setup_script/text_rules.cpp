@@ -156,7 +156,9 @@ int ReplacementName(char* dest, size_t size, const char* target) {
     nameLength = *c == '\\' ? 0 : nameLength + 1;
   }
   if (nameLength + sizeof kEnding - 1 > 255 || !FormatText(dest, size, "%s%s", target, kEnding)) {
-    dest[0] = '\0';
+    if (size > 0) {
+      dest[0] = '\0';
+    }
     return 0;
   }
   return 1;
