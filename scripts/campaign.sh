@@ -4,7 +4,9 @@
 #     the INF and INI reader of setupcheck against the Setup API, on generated files, in one
 #     Win32 process
 #   scripts/campaign.sh setup [files, default 1000] [seed, default 1] [runs at a time, default 2]
-#     generated SETUP.DAT files through the real setup.exe, in chunks of 50 files
+#                             [first file, default 0]
+#     generated SETUP.DAT files through the real setup.exe, in chunks of 50 files; a first file
+#     other than 0 finishes a run of that seed that was cut short
 # Logs go to build/campaign/; a file that differs or fails can be made again from its seed and
 # number (see the test sources: INF_DIFF_*, HOSTILE_*).
 source "$(dirname "$0")/lib.sh"
@@ -29,11 +31,11 @@ inf)
   log "$(($(date +%s) - start)) s in all; differing files kept in $out/inf-differs"
   ;;
 setup)
-  files=${2:-1000} seed=${3:-1} at_once=${4:-2}
-  log "running $files generated SETUP.DAT files through setup.exe, $at_once at a time (seed $seed)"
+  files=${2:-1000} seed=${3:-1} at_once=${4:-2} from=${5:-0}
+  log "running files $from to $((files - 1)) of $files generated SETUP.DAT files through setup.exe, $at_once at a time (seed $seed)"
   start=$(date +%s)
   : >"$out/setup-$seed.log"
-  for ((first = 0; first < files; first += 50)); do
+  for ((first = from; first < files; first += 50)); do
     count=$((files - first < 50 ? files - first : 50))
     HOSTILE_SEED=$seed HOSTILE_FIRST=$first HOSTILE_COUNT=$count HOSTILE_AT_ONCE=$at_once \
       SETUP_EXE=$(winepath -w "$BUILD32/setup.exe") \
@@ -51,7 +53,7 @@ setup)
     "$(grep -c 'Failure$' "$log")" "$(($(date +%s) - start))"
   ;;
 *)
-  echo "usage: scripts/campaign.sh inf|setup [files] [seed] [runs at a time]" >&2
+  echo "usage: scripts/campaign.sh inf|setup [files] [seed] [runs at a time] [first file]" >&2
   exit 2
   ;;
 esac

@@ -115,26 +115,43 @@ bool SaveWhenPainted(HWND window, int textId, const std::string& path) {
   return painted && SaveBitmap(last, path);
 }
 
-// The copy's progress window is up for moments only, and under Wine what it draws reaches the
-// screen only when its program next waits for messages (a picture taken while the copy runs
-// shows what was there before). So Cancel is clicked the moment the window is seen: the exit
-// question's message loop then holds the copy with the window drawn. The question is moved
-// aside, the window's picture taken, and "Resume" lets the copy go on.
-bool TakeProgressPicture(SetupProcess& setup, const std::string& path) {
-  HWND progress = NULL;
-  const DWORD start = GetTickCount();
-  while (progress == NULL && !setup.WaitForExit(0, NULL) && GetTickCount() - start < 60000) {
-    for (HWND window = NULL; (window = FindWindowExA(NULL, window, "#32770", NULL)) != NULL;) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(window, &owner);
-      if (owner == setup.ProcessId() && IsWindowVisible(window) &&
-          GetDlgItem(window, IDC_PROGRESS_BAR) != NULL) {
-        progress = window;
-        setup.Click(progress, IDC_CANCEL);
-        break;
-      }
+HWND FindProgressWindow(const SetupProcess& setup) {
+  for (HWND window = NULL; (window = FindWindowExA(NULL, window, "#32770", NULL)) != NULL;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == setup.ProcessId() && IsWindowVisible(window) &&
+        GetDlgItem(window, IDC_PROGRESS_BAR) != NULL) {
+      return window;
     }
-    Sleep(1); // a short polling interval: the window is up for a few milliseconds only
+  }
+  return NULL;
+}
+
+// Under Wine what the progress window draws reaches the screen only when its program next waits
+// for messages (a picture taken while the copy runs shows what was there before). So Cancel is
+// clicked while the copy runs: the exit question's message loop then holds the copy with the
+// window drawn. The question is moved aside, the window's picture taken, and "Resume" lets the
+// copy go on. Where the host lets us watch a file, the copy is held at the program file's read
+// until the click waits in the queue, so that a fast machine cannot end the copy first; elsewhere
+// Cancel is clicked the moment the window is seen.
+bool TakeProgressPicture(SetupProcess& setup, const ReadHold& hold, const std::string& path) {
+  HWND progress = NULL;
+  if (hold.Problem().empty()) {
+    if (hold.WaitHeld(120000)) {
+      WaitUntil([&] { return (progress = FindProgressWindow(setup)) != NULL; }, 10000);
+    }
+    if (progress != NULL) {
+      setup.Click(progress, IDC_CANCEL);
+    }
+    hold.Release();
+  } else {
+    const DWORD start = GetTickCount();
+    while (progress == NULL && !setup.WaitForExit(0, NULL) && GetTickCount() - start < 60000) {
+      if ((progress = FindProgressWindow(setup)) != NULL) {
+        setup.Click(progress, IDC_CANCEL);
+      }
+      Sleep(1); // a short polling interval: the window is up for a few milliseconds only
+    }
   }
   HWND question = progress != NULL ? setup.WaitForWindow(IsExitQuestion, 10000) : NULL;
   if (question == NULL) {
@@ -161,6 +178,8 @@ int Drive(const std::string& setupExe, const std::string& folder) {
     int textId;
   } pages[] = {{"destination", IsDestinationPage, IDC_INTRODUCTION},
                {"options", IsOptionsPage, IDC_OPTION1}};
+  const std::string distribution = setupExe.substr(0, setupExe.find_last_of('\\'));
+  ReadHold hold(distribution + "\\KDemo.exe", 1, ReadHold::kHold);
   for (const auto& page : pages) {
     HWND window = setup.WaitForWindow(page.matcher);
     if (window == NULL ||
@@ -168,9 +187,12 @@ int Drive(const std::string& setupExe, const std::string& folder) {
       printf("no picture of the %s page:\n%s", page.name, setup.Describe().c_str());
       return 1;
     }
+    if (std::string(page.name) == "options" && hold.Problem().empty()) {
+      hold.Arm(); // the sources were measured; the next read of the file is the copy's
+    }
     setup.Click(window, IDC_NEXT);
   }
-  int status = TakeProgressPicture(setup, folder + "\\progress.bmp") ? 0 : 1;
+  int status = TakeProgressPicture(setup, hold, folder + "\\progress.bmp") ? 0 : 1;
   // The final message, and any other message box on the way, answered with OK.
   for (int boxes = 0;; ++boxes) {
     HWND box = NULL;
