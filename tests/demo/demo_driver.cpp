@@ -138,7 +138,7 @@ bool TakeProgressPicture(SetupProcess& setup, const ReadHold& hold, const std::s
   HWND progress = NULL;
   if (hold.Problem().empty()) {
     if (hold.WaitHeld(120000)) {
-      WaitUntil([&] { return (progress = FindProgressWindow(setup)) != NULL; }, 10000);
+      progress = setup.WaitForWindow(IsProgressWindow, 10000);
     }
     if (progress != NULL) {
       setup.Click(progress, IDC_CANCEL);
