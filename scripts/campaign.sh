@@ -27,7 +27,7 @@ inf)
   INF_DIFF_COUNT=$files INF_DIFF_SEED=$seed INF_DIFF_KEEP=$(winepath -w "$out/inf-differs") \
     nice -n 19 wine "$BUILD32/src/setupcheck/tests/setupcheck_differential_tests.exe" \
     --gtest_filter='*OnGeneratedFiles' >"$out/inf-$seed.log" 2>&1 || true
-  grep '^\[inf-diff\]' "$out/inf-$seed.log"
+  grep -a '^\[inf-diff\]' "$out/inf-$seed.log"
   log "$(($(date +%s) - start)) s in all; differing files kept in $out/inf-differs"
   ;;
 setup)
@@ -41,16 +41,17 @@ setup)
       SETUP_EXE=$(winepath -w "$BUILD32/setup.exe") \
       nice -n 19 wine "$BUILD32/tests/end_to_end_tests.exe" \
       --gtest_filter='HostileSetupFile.GeneratedFromSoundDistributions' >>"$out/setup-$seed.log" 2>&1 || true
-    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -c '^\[hostile\] gen' "$out/setup-$seed.log") runs, $(grep -c 'Failure$' "$out/setup-$seed.log") failures"
+    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -ac '^\[hostile\] gen' "$out/setup-$seed.log") runs, $(grep -ac 'Failure$' "$out/setup-$seed.log") failures"
   done
+  # -a: the log quotes bytes of the hostile files, and grep stops printing a file it takes for binary
   log=$out/setup-$seed.log
   printf '| runs | loading error | completed | did not complete | left from a page | failures | seconds |\n|---|---|---|---|---|---|---|\n'
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -c '^\[hostile\] gen' "$log")" \
-    "$(grep '^\[hostile\]' "$log" | grep -c ': There was an error initialising[^|]*$')" \
-    "$(grep '^\[hostile\]' "$log" | grep -c 'Setup has finished installing[^|]*$')" \
-    "$(grep '^\[hostile\]' "$log" | grep -c 'Setup did not complete successfully![^|]*$')" \
-    "$(grep '^\[hostile\]' "$log" | grep -c '(exit confirmed at the [^|]*$')" \
-    "$(grep -c 'Failure$' "$log")" "$(($(date +%s) - start))"
+  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -ac '^\[hostile\] gen' "$log")" \
+    "$(grep -a '^\[hostile\]' "$log" | grep -ac ': There was an error initialising[^|]*$')" \
+    "$(grep -a '^\[hostile\]' "$log" | grep -ac 'Setup has finished installing[^|]*$')" \
+    "$(grep -a '^\[hostile\]' "$log" | grep -ac 'Setup did not complete successfully![^|]*$')" \
+    "$(grep -a '^\[hostile\]' "$log" | grep -ac '(exit confirmed at the [^|]*$')" \
+    "$(grep -ac 'Failure$' "$log")" "$(($(date +%s) - start))"
   ;;
 *)
   echo "usage: scripts/campaign.sh inf|setup [files] [seed] [runs at a time] [first file]" >&2
