@@ -34,24 +34,24 @@ setup)
   files=${2:-1000} seed=${3:-1} at_once=${4:-2} from=${5:-0}
   log "running files $from to $((files - 1)) of $files generated SETUP.DAT files through setup.exe, $at_once at a time (seed $seed)"
   start=$(date +%s)
-  : >"$out/setup-$seed.log"
+  run_log=$out/setup-$seed.log
+  : >"$run_log"
+  # -a: the log quotes bytes of the hostile files, and grep stops printing a file it takes for binary
+  lines_matching() { grep -ac "$1" "$run_log"; }
+  runs_ending_in() { grep -a '^\[hostile\]' "$run_log" | grep -ac "$1[^|]*\$"; }
   for ((first = from; first < files; first += 50)); do
     count=$((files - first < 50 ? files - first : 50))
     HOSTILE_SEED=$seed HOSTILE_FIRST=$first HOSTILE_COUNT=$count HOSTILE_AT_ONCE=$at_once \
       SETUP_EXE=$(winepath -w "$BUILD32/setup.exe") \
       nice -n 19 wine "$BUILD32/tests/end_to_end_tests.exe" \
-      --gtest_filter='HostileSetupFile.GeneratedFromSoundDistributions' >>"$out/setup-$seed.log" 2>&1 || true
-    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(grep -ac '^\[hostile\] gen' "$out/setup-$seed.log") runs, $(grep -ac 'Failure$' "$out/setup-$seed.log") failures"
+      --gtest_filter='HostileSetupFile.GeneratedFromSoundDistributions' >>"$run_log" 2>&1 || true
+    log "files $first to $((first + count - 1)) done after $(($(date +%s) - start)) s: $(lines_matching '^\[hostile\] gen') runs, $(lines_matching 'Failure$') failures"
   done
-  # -a: the log quotes bytes of the hostile files, and grep stops printing a file it takes for binary
-  log=$out/setup-$seed.log
   printf '| runs | loading error | completed | did not complete | left from a page | failures | seconds |\n|---|---|---|---|---|---|---|\n'
-  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(grep -ac '^\[hostile\] gen' "$log")" \
-    "$(grep -a '^\[hostile\]' "$log" | grep -ac ': There was an error initialising[^|]*$')" \
-    "$(grep -a '^\[hostile\]' "$log" | grep -ac 'Setup has finished installing[^|]*$')" \
-    "$(grep -a '^\[hostile\]' "$log" | grep -ac 'Setup did not complete successfully![^|]*$')" \
-    "$(grep -a '^\[hostile\]' "$log" | grep -ac '(exit confirmed at the [^|]*$')" \
-    "$(grep -ac 'Failure$' "$log")" "$(($(date +%s) - start))"
+  printf '| %s | %s | %s | %s | %s | %s | %s |\n' "$(lines_matching '^\[hostile\] gen')" \
+    "$(runs_ending_in ': There was an error initialising')" "$(runs_ending_in 'Setup has finished installing')" \
+    "$(runs_ending_in 'Setup did not complete successfully!')" "$(runs_ending_in '(exit confirmed at the ')" \
+    "$(lines_matching 'Failure$')" "$(($(date +%s) - start))"
   ;;
 *)
   echo "usage: scripts/campaign.sh inf|setup [files] [seed] [runs at a time] [first file]" >&2
