@@ -13,7 +13,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
   wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev osslsigncode
-  openssl)
+  openssl locales)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -176,6 +176,24 @@ build_tree() { # folder, cmake arguments
 build() {
   build_tree "$BUILD32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
   build_tree "$BUILD_NATIVE" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}
+
+# Wine takes a program's ANSI code page from its locale. The locales of the code-page tests are
+# generated into the build folder, so no system setting changes; a test runs a program under one
+# with LANG=NAME.UTF-8 and LOCPATH=$LOCALES. Where one cannot be made, LOCALES_UNAVAILABLE says
+# why and the tests that need it skip with that reason.
+LOCALES=$BUILD/locales
+prepare_locales() {
+  local name
+  mkdir -p "$LOCALES"
+  for name in ja_JP zh_TW; do
+    [ -f "$LOCALES/$name.UTF-8/LC_CTYPE" ] ||
+      localedef -i "$name" -f UTF-8 "$LOCALES/$name.UTF-8" >"$LOCALES/$name.log" 2>&1 || true
+    if [ ! -f "$LOCALES/$name.UTF-8/LC_CTYPE" ]; then
+      export LOCALES_UNAVAILABLE="localedef could not make $name.UTF-8: $(head -c 200 "$LOCALES/$name.log")"
+      log "$LOCALES_UNAVAILABLE"
+    fi
+  done
 }
 
 XVFB_PID=""

@@ -7,6 +7,7 @@ ensure_i386
 build
 start_session yes
 prepare_test_drives
+prepare_locales
 status=0
 log "Win32 tests under Wine"
 (cd "$BUILD32" && ctest --output-on-failure "$@") || status=1

@@ -196,6 +196,22 @@ void MakeNarrowTable(unsigned int codePage) {
   }
 }
 
+// The lead bytes as ranges of first and last byte, ended by a zero pair.
+std::vector<unsigned char> LeadRanges(const unsigned char lead[256]) {
+  std::vector<unsigned char> ranges;
+  for (int c = 1; c < 256; ++c) {
+    if (lead[c] && !lead[c - 1]) {
+      ranges.push_back((unsigned char)c);
+    }
+    if (lead[c] && (c == 255 || !lead[c + 1])) {
+      ranges.push_back((unsigned char)c);
+    }
+  }
+  ranges.push_back(0);
+  ranges.push_back(0);
+  return ranges;
+}
+
 } // namespace
 
 bool SelectCodePage(unsigned int codePage, std::string* problem) {
@@ -210,11 +226,13 @@ bool SelectCodePage(unsigned int codePage, std::string* problem) {
     return false;
   }
   selected = codePage;
+  std::vector<unsigned char> ranges = LeadRanges(lead);
   if (codePage == kDefaultCodePage) {
-    SetCodePageRules(lead, nullptr); // the built-in table, with the platform's near characters
+    // The built-in table, with the platform's near characters.
+    SetCodePageRules(ranges.data(), nullptr);
   } else {
     MakeNarrowTable(codePage);
-    SetCodePageRules(lead, NarrowFromTable);
+    SetCodePageRules(ranges.data(), NarrowFromTable);
   }
   return true;
 }

@@ -8,10 +8,10 @@
 
 #include <string>
 
-// ---- By character: portable, no platform calls (code_page_rules.cpp) --------------------------
+#include "setup_script/text_rules.h"
 
-// Whether c starts a two-byte character in the selected code page.
-bool IsLeadByte(unsigned char c);
+// ---- By character: portable, no platform calls (code_page_rules.cpp) --------------------------
+// The lead bytes are the installer's own text rules' (IsLeadByte), set by SelectCodePage.
 
 // Whether the selected code page has double-byte characters.
 bool IsDoubleByteCodePage();
@@ -33,9 +33,9 @@ bool EndsWithChar(const std::string& text, char c);
 // code page has no such character.
 typedef bool (*NarrowUnitFunction)(unsigned int unit, std::string* out);
 
-// Set by SelectCodePage: the lead bytes (lead[c] non-zero for a lead byte c) and the narrowing
-// of UTF-16 text, null for the built-in one of code page 1252.
-void SetCodePageRules(const unsigned char lead[256], NarrowUnitFunction narrow);
+// Set by SelectCodePage: the lead bytes as ranges of first and last byte ended by a zero pair,
+// and the narrowing of UTF-16 text, null for the built-in one of code page 1252.
+void SetCodePageRules(const unsigned char* leadRanges, NarrowUnitFunction narrow);
 NarrowUnitFunction CodePageNarrowing();
 
 // ---- The platform's tables (code_page.cpp): iconv on Linux, the system's own on Windows --------

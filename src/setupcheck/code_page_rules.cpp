@@ -4,27 +4,23 @@
 
 namespace {
 
-unsigned char leadBytes[256]; // all zero: a single-byte code page
 bool doubleByte = false;
 NarrowUnitFunction narrowing = nullptr;
 
 } // namespace
 
-void SetCodePageRules(const unsigned char lead[256], NarrowUnitFunction narrow) {
-  doubleByte = false;
-  for (int c = 0; c < 256; ++c) {
-    leadBytes[c] = lead[c] != 0;
-    doubleByte |= lead[c] != 0;
+void SetCodePageRules(const unsigned char* leadRanges, NarrowUnitFunction narrow) {
+  size_t size = 0;
+  while (leadRanges[size] != 0) {
+    size += 2;
   }
+  SetLeadByteRanges(leadRanges, size + 2);
+  doubleByte = size > 0;
   narrowing = narrow;
 }
 
 NarrowUnitFunction CodePageNarrowing() {
   return narrowing;
-}
-
-bool IsLeadByte(unsigned char c) {
-  return leadBytes[c] != 0;
 }
 
 bool IsDoubleByteCodePage() {
@@ -34,10 +30,8 @@ bool IsDoubleByteCodePage() {
 size_t CharBytes(const std::string& text, size_t at) {
   // Every trail byte is 0x40 or above: a lead byte before a control character, a blank or
   // punctuation, or at the very end, stands alone.
-  return IsLeadByte((unsigned char)text[at]) && at + 1 < text.size() &&
-                 (unsigned char)text[at + 1] >= 0x40
-             ? 2
-             : 1;
+  return IsLeadByte(text[at]) && at + 1 < text.size() && (unsigned char)text[at + 1] >= 0x40 ? 2
+                                                                                             : 1;
 }
 
 size_t FindChar(const std::string& text, const char* chars, size_t from) {

@@ -45,8 +45,15 @@ std::string SetupExePath() {
   return BuildFolder() + "\\setup.exe";
 }
 
+// Whether the last character (not byte: a trail byte may be 0x5C) of path is "\".
+static bool EndsWithSeparator(const std::string& path) {
+  const char* end = path.c_str() + path.size();
+  const char* last = path.empty() ? end : CharPrevA(path.c_str(), end);
+  return last + 1 == end && *last == '\\';
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '\\') {
+  if (EndsWithSeparator(folder)) {
     return folder + name;
   }
   return folder + "\\" + name;
@@ -90,9 +97,13 @@ bool FolderExists(const std::string& path) {
 }
 
 void MakeFolders(const std::string& path) {
-  for (size_t i = 3; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '\\') {
+  for (const char* at = path.c_str();; at = CharNextA(at)) {
+    size_t i = at - path.c_str();
+    if (i >= 3 && (*at == '\\' || *at == '\0')) {
       CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+    }
+    if (*at == '\0') {
+      break;
     }
   }
 }
