@@ -993,6 +993,7 @@ struct DoubleByteCase {
   const char* sub;     // a target folder
   const char* a;       // two target folders that folding a trail byte's letter would take as one
   const char* b;
+  bool utf16; // SETUP.DAT in UTF-16LE with a byte order mark, as made for several code pages
 };
 
 void InstallUnderDoubleByteCodePage(const DoubleByteCase& c) {
@@ -1009,13 +1010,20 @@ void InstallUnderDoubleByteCodePage(const DoubleByteCase& c) {
       "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kvsdb.exe";
   ScopedRegistryKey appPaths(HKEY_LOCAL_MACHINE, appPathsKey);
   appPaths.SetString("Path", destination);
-  run.dist.SetSetupDat("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + appName +
-                       "\nEXENAME=kvsdb\n[KVSetup]\nTitle=Setup\nPath=C:\\Elsewhere\nGroup1=Files\n"
-                       "Description1=Files\n[Files]\nkvsdb.exe\n" +
-                       sub + "\\readme.txt,readme.txt\n" + a + "\\a.txt,a.txt\n" + b +
-                       "\\b.txt,b.txt\n" + sub + "\\" + a + "\\c.txt,a.txt\n" +
-                       "[default_install]\nAddReg=Registry\n[Registry]\nHKLM,\"" + appPathsKey +
-                       "\",Path,,%65600%\nHKCU,Software\\Kelvara\\DoubleByte,Folder,,%65600%\n");
+  std::string setupDat =
+      ("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + appName +
+       "\nEXENAME=kvsdb\n[KVSetup]\nTitle=Setup\nPath=C:\\Elsewhere\nGroup1=Files\n"
+       "Description1=Files\n[Files]\nkvsdb.exe\n" +
+       sub + "\\readme.txt,readme.txt\n" + a + "\\a.txt,a.txt\n" + b + "\\b.txt,b.txt\n" + sub +
+       "\\" + a + "\\c.txt,a.txt\n" + "[default_install]\nAddReg=Registry\n[Registry]\nHKLM,\"" +
+       appPathsKey + "\",Path,,%65600%\nHKCU,Software\\Kelvara\\DoubleByte,Folder,,%65600%\n");
+  if (c.utf16) { // made for several code pages: each system reads it in its own
+    std::wstring wide(setupDat.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, setupDat.data(), (int)setupDat.size(), &wide[0],
+                                    (int)wide.size()));
+    setupDat = "\xFF\xFE" + std::string((const char*)wide.data(), wide.size() * 2);
+  }
+  run.dist.SetSetupDat(setupDat);
   for (const char* file : {"kvsdb.exe", "readme.txt", "a.txt", "b.txt"}) {
     run.dist.AddFile(file, file);
   }
@@ -1060,13 +1068,14 @@ TEST(EndToEndDoubleByte, Japanese932) {
   // ソフト, 能, ソフト表, 表, ア, ヂ
   InstallUnderDoubleByteCodePage({932, "ja_JP.UTF-8", "\x83\x5C\x83\x74\x83\x67", "\x94\x5C",
                                   "\x83\x5C\x83\x74\x83\x67\x95\x5C", "\x95\x5C", "\x83\x41",
-                                  "\x83\x61"});
+                                  "\x83\x61", false});
 }
 
 TEST(EndToEndDoubleByte, TraditionalChinese950) {
   // 許功蓋, 功, 許功蓋, 許, 乙, 兀
   InstallUnderDoubleByteCodePage({950, "zh_TW.UTF-8", "\xB3\x5C\xA5\x5C\xBB\x5C", "\xA5\x5C",
-                                  "\xB3\x5C\xA5\x5C\xBB\x5C", "\xB3\x5C", "\xA4\x41", "\xA4\x61"});
+                                  "\xB3\x5C\xA5\x5C\xBB\x5C", "\xB3\x5C", "\xA4\x41", "\xA4\x61",
+                                  true});
 }
 
 } // namespace
