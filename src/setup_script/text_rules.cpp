@@ -145,7 +145,7 @@ void PutBytes(Output* out, const char* bytes, size_t count) {
 }
 
 void PutText(Output* out, const char* text) {
-  for (; *text != '\0'; text += CharacterSize(text)) {
+  for (; *text != '\0' && !out->cut; text += CharacterSize(text)) {
     PutBytes(out, text, CharacterSize(text));
   }
 }
