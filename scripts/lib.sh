@@ -178,20 +178,24 @@ build() {
   build_tree "$BUILD_NATIVE" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 }
 
-# Wine takes a program's ANSI code page from its locale. The locales of the code-page tests are
-# generated into the build folder, so no system setting changes; a test runs a program under one
-# with LANG=NAME.UTF-8 and LOCPATH=$LOCALES. Where one cannot be made, LOCALES_UNAVAILABLE says
-# why and the tests that need it skip with that reason.
-LOCALES=$BUILD/locales
+# The locales of the double-byte code pages the end-to-end tests install under (932 and 950),
+# generated into the build folder, which the tests name through LOCPATH: no system setting
+# changes. Wine takes a process's ANSI code page from LC_ALL and the encoding of the host's file
+# names from the locale itself, so without it names outside ASCII cannot be made. Where one cannot
+# be generated, those tests report themselves skipped with the reason given here.
+TEST_LOCALES=(ja_JP.UTF-8 zh_TW.UTF-8)
 prepare_locales() {
-  local name
-  mkdir -p "$LOCALES"
-  for name in ja_JP zh_TW; do
-    [ -f "$LOCALES/$name.UTF-8/LC_CTYPE" ] ||
-      localedef -i "$name" -f UTF-8 "$LOCALES/$name.UTF-8" >"$LOCALES/$name.log" 2>&1 || true
-    if [ ! -f "$LOCALES/$name.UTF-8/LC_CTYPE" ]; then
-      export LOCALES_UNAVAILABLE="localedef could not make $name.UTF-8: $(head -c 200 "$LOCALES/$name.log")"
-      log "$LOCALES_UNAVAILABLE"
+  local dir=$BUILD32/locales name
+  mkdir -p "$dir"
+  for name in "${TEST_LOCALES[@]}"; do
+    [ -e "$dir/$name/LC_CTYPE" ] && continue
+    log "generating the locale $name"
+    # localedef warns (and exits with 1) about sources it finds not strictly conforming; what
+    # counts is the locale it leaves.
+    localedef -i "${name%%.*}" -f "${name#*.}" "$dir/$name" >"$dir/localedef.log" 2>&1 || true
+    if [ ! -e "$dir/$name/LC_CTYPE" ]; then
+      export KVS_LOCALES_UNAVAILABLE="localedef could not make $name: $(head -c 200 "$dir/localedef.log")"
+      log "$KVS_LOCALES_UNAVAILABLE"
     fi
   done
 }

@@ -5,9 +5,9 @@ source "$(dirname "$0")/lib.sh"
 install_missing
 ensure_i386
 build
+prepare_locales
 start_session yes
 prepare_test_drives
-prepare_locales
 status=0
 log "Win32 tests under Wine"
 (cd "$BUILD32" && ctest --output-on-failure "$@") || status=1

@@ -118,7 +118,7 @@ int AppendText(char* dest, size_t size, const char* src) {
 
 void DropIncompleteCharacter(char* text) {
   char* last = (char*)LastCharacter(text);
-  if (last != NULL && IsLeadByte(*last)) {
+  if (last != NULL && IsLeadByte(*last) && CharacterSize(last) == 1) {
     *last = '\0'; // a lead byte without its trail byte is no character
   }
 }
@@ -145,7 +145,7 @@ void PutBytes(Output* out, const char* bytes, size_t count) {
 }
 
 void PutText(Output* out, const char* text) {
-  for (; *text != '\0'; text += CharacterSize(text)) {
+  for (; *text != '\0' && !out->cut; text += CharacterSize(text)) {
     PutBytes(out, text, CharacterSize(text));
   }
 }

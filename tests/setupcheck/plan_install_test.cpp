@@ -863,11 +863,9 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
 // second byte is "\" (ソ 83 5C, 表 95 5C) or an ASCII letter (ア 83 41, ヂ 83 61) land in
 // their own folders inside the destination, as setupcheck --codepage 932 plans them.
 TEST(PlanMatchesInstall, DoubleByteCodePage) {
-  if (GetACP() != 932) {
-    const char* why = getenv("LOCALES_UNAVAILABLE");
-    GTEST_SKIP() << "Wine runs this test in code page " << GetACP()
-                 << ", not 932: it needs LANG=ja_JP.UTF-8 with that locale generated"
-                 << (why != nullptr ? std::string(" (") + why + ")" : std::string());
+  const std::string missing = MissingLocale("ja_JP.UTF-8", 932);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
   }
   std::string problem;
   ASSERT_TRUE(SelectCodePage(932, &problem)) << problem;

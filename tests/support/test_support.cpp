@@ -45,15 +45,10 @@ std::string SetupExePath() {
   return BuildFolder() + "\\setup.exe";
 }
 
-// Whether the last character (not byte: a trail byte may be 0x5C) of path is "\".
-static bool EndsWithSeparator(const std::string& path) {
-  const char* end = path.c_str() + path.size();
-  const char* last = path.empty() ? end : CharPrevA(path.c_str(), end);
-  return last + 1 == end && *last == '\\';
-}
-
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (EndsWithSeparator(folder)) {
+  // The last character, not the last byte: in a double-byte code page that may be a trail byte.
+  const char* end = folder.c_str() + folder.size();
+  if (!folder.empty() && *CharPrevA(folder.c_str(), end) == '\\') {
     return folder + name;
   }
   return folder + "\\" + name;
@@ -224,6 +219,22 @@ const char* TestDrive(const char* variable) {
 std::string MissingTestDrivesReason() {
   const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
   return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
+}
+
+std::string MissingLocale(const char* locale, UINT codePage) {
+  if (GetACP() != codePage) {
+    return std::string("runs under LC_ALL=") + locale + " (as CTest starts it); the ANSI code " +
+           "page here is " + std::to_string(GetACP());
+  }
+  char folder[MAX_PATH] = "";
+  DWORD length = GetEnvironmentVariableA("LOCPATH", folder, MAX_PATH);
+  const char* why = getenv("KVS_LOCALES_UNAVAILABLE");
+  if (length == 0 || length >= MAX_PATH ||
+      !FileExists(WindowsPath(folder) + "\\" + locale + "\\LC_CTYPE")) {
+    return std::string("the locale ") + locale + " is missing, so host file names could not be " +
+           "encoded: " + (why != nullptr ? why : "scripts/test.sh generates it");
+  }
+  return "";
 }
 
 void ResetInstallState() {

@@ -206,6 +206,11 @@ TEST(DoubleByteText, PathsAreCutJoinedAndComparedByCharacter) {
     AppendText(typed, sizeof typed, "\\");
     RemoveTrailingSeparator(typed);
     EXPECT_EQ(folder, typed);
+    DropIncompleteCharacter(typed); // a whole last character stays
+    EXPECT_EQ(folder, typed);
+    AppendText(typed, sizeof typed, std::string(c.a, 1).c_str());
+    DropIncompleteCharacter(typed); // a lead byte without its trail byte goes
+    EXPECT_EQ(folder, typed);
     EXPECT_EQ(4u, DrivePrefixLength((std::string(c.a) + ":\\x").c_str()));
     EXPECT_EQ(0u, DrivePrefixLength(c.a));
     // The file's own name counts from the last real separator: here the folder's last level.
