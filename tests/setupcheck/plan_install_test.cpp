@@ -793,7 +793,8 @@ TEST(PlanMatchesInstall, CheckerCases) {
   for (const std::string& name : names) {
     CheckResult checked;
     CheckDistribution(cases + "\\" + name, kDefaultClusterSize, &checked);
-    if (CountErrors(checked) > 0) {
+    // A case written in another code page installs under that one (DoubleByteCodePage).
+    if (CountErrors(checked) > 0 || name.compare(0, 9, "codepage-") == 0) {
       continue;
     }
     Distribution dist;
@@ -859,9 +860,9 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   InstallAndCompare("setupcheck --init", dist, choices, MachineSetting());
 }
 
-// A SETUP.DAT in code page 932, installed on a system whose ANSI code page is 932: names whose
-// second byte is "\" (ソ 83 5C, 表 95 5C) or an ASCII letter (ア 83 41, ヂ 83 61) land in
-// their own folders inside the destination, as setupcheck --codepage 932 plans them.
+// A SETUP.DAT in code page 932, installed on a system whose ANSI code page is 932: target names
+// whose second byte is "\" (ソ 83 5C, 表 95 5C) or an ASCII letter (ア 83 41, ヂ 83 61) land
+// in their own folders inside the destination, as setupcheck --codepage 932 plans them.
 TEST(PlanMatchesInstall, DoubleByteCodePage) {
   const std::string missing = MissingLocale("ja_JP.UTF-8", 932);
   if (!missing.empty()) {
