@@ -282,6 +282,24 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
   return left.empty() && CountErrors(result) == 0 ? 0 : 1;
 }
 
+// Selects the code page and puts the names given on the command line, which are the terminal's,
+// into it, as the installer sees them. Returns 0, or the exit status after saying why not.
+int UseCodePage(long codePage, std::initializer_list<std::string*> names) {
+  std::string problem;
+  if (!SelectCodePage((unsigned int)codePage, &problem)) {
+    return Usage(problem.c_str());
+  }
+  for (std::string* name : names) {
+    std::string given = HostArgument(name->c_str());
+    if (!CodePageName(given, name)) {
+      fprintf(stderr, "setupcheck: code page %ld has no character for part of \"%s\"\n", codePage,
+              given.c_str());
+      return 2;
+    }
+  }
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -356,18 +374,9 @@ int main(int argc, char** argv) {
   if (folder == nullptr) {
     return Usage("no folder given");
   }
-  std::string problem;
-  if (!SelectCodePage((unsigned int)codePage, &problem)) {
-    return Usage(problem.c_str());
-  }
-  // Names given here are the terminal's; the installer sees them in the code page.
-  for (std::string* name : {&choices.destination, &appName, &exeName}) {
-    std::string given = HostArgument(name->c_str());
-    if (!CodePageName(given, name)) {
-      fprintf(stderr, "setupcheck: code page %ld has no character for part of \"%s\"\n", codePage,
-              given.c_str());
-      return 2;
-    }
+  int refused = UseCodePage(codePage, {&choices.destination, &appName, &exeName});
+  if (refused != 0) {
+    return refused;
   }
   std::string hostFolder = HostArgument(folder);
   folder = hostFolder.c_str();
