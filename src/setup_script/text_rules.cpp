@@ -187,8 +187,7 @@ int FormatText(char* dest, size_t size, const char* format, ...) {
       PutBytes(&out, "%", 1);
       p += 2;
     } else {
-      PutBytes(&out, p, CharacterSize(p));
-      p += CharacterSize(p);
+      PutBytes(&out, p++, 1); // the format is the program's own ASCII text
     }
   }
   va_end(args);

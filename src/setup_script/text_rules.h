@@ -50,7 +50,8 @@ int AppendText(char* dest, size_t size, const char* src);
 void DropIncompleteCharacter(char* text);
 
 // Formats into dest with the conversions %s (const char*), %d (int) and %%. Anything else after a
-// "%" is copied as it stands. Returns 1 when the whole text fitted, 0 when it was cut.
+// "%" is copied as it stands. Returns 1 when the whole text fitted, 0 when it was cut; a cut
+// falls between two characters of an argument, and nothing follows it.
 int FormatText(char* dest, size_t size, const char* format, ...);
 
 // Splits a group line at its first comma: the text before is the target, the text after the
