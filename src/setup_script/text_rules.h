@@ -15,8 +15,9 @@
 // bytes (the form the platform reports them in). NULL or no range: a single-byte code page.
 void SetLeadByteRanges(const unsigned char* ranges, size_t size);
 
-// The lead-byte ranges of the double-byte code pages 932, 936, 949 and 950, ended by a zero pair;
-// NULL for any other code page.
+// The lead-byte ranges of the double-byte code pages 932, 936, 949 and 950, in
+// kLeadByteRangesSize bytes ended by a zero pair; NULL for any other code page.
+enum { kLeadByteRangesSize = 12 }; // as the platform reports them
 const unsigned char* KnownLeadByteRanges(int codePage);
 
 int IsLeadByte(char c);

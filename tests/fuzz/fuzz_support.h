@@ -98,7 +98,7 @@ inline std::string Cut(const std::string& whole, size_t size) {
 // seeds keep their meaning): single-byte, 932 or 950.
 inline void ChooseCodePage(FuzzInput& in) {
   const int codePages[] = {1252, 932, 950};
-  SetLeadByteRanges(KnownLeadByteRanges(codePages[in.Byte() % 3]), 6);
+  SetLeadByteRanges(KnownLeadByteRanges(codePages[in.Byte() % 3]), kLeadByteRangesSize);
 }
 
 // text's characters; each of texts' in turn.

@@ -219,7 +219,7 @@ TEST_F(BrowserTest, DoubleByteTypedFolderIsCutAtRealSeparatorsOnly) {
   if (!missing.empty()) {
     GTEST_SKIP() << missing;
   }
-  SetLeadByteRanges(KnownLeadByteRanges(932), 6);
+  SetLeadByteRanges(KnownLeadByteRanges(932), kLeadByteRangesSize);
   const std::string typed = temp_ / "\x95\x5C\\\x83\x5C\x83\x74\x83\x67\x95\x5C"; // 表\ソフト表
   UiRobot robot;
   robot.ExpectAndClick("question", IsMessageBox, IDYES);

@@ -154,7 +154,7 @@ TEST(TypedFolders, DriveTestAndTrailingSeparator) {
 
 // Code page 932: a lead byte and its trail byte (0x5C, or a letter) are one character.
 TEST(Paths, DoubleByteCharactersAreNeverSplit) {
-  SetLeadByteRanges(KnownLeadByteRanges(932), 6);
+  SetLeadByteRanges(KnownLeadByteRanges(932), kLeadByteRangesSize);
   const std::string folder = "C:\\\x83\x5C\x95\x5C"; // C:\ソ表
   char path[300];
   JoinPathOnce(path, sizeof path, folder.c_str(), "x");
