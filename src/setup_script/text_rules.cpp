@@ -7,8 +7,8 @@ namespace {
 // 1 for the lead bytes of the code page in use; zero-filled: a single-byte code page.
 unsigned char leadBytes[256];
 
-const unsigned char kLeadBytes932[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
-const unsigned char kLeadBytesFrom81[] = {0x81, 0xFE, 0, 0}; // 936, 949 and 950
+const unsigned char kLeadBytes932[kLeadByteRangesSize] = {0x81, 0x9F, 0xE0, 0xFC};
+const unsigned char kLeadBytesFrom81[kLeadByteRangesSize] = {0x81, 0xFE}; // 936, 949 and 950
 
 } // namespace
 
@@ -187,8 +187,7 @@ int FormatText(char* dest, size_t size, const char* format, ...) {
       PutBytes(&out, "%", 1);
       p += 2;
     } else {
-      PutBytes(&out, p, CharacterSize(p));
-      p += CharacterSize(p);
+      PutBytes(&out, p++, 1); // the format is the program's own ASCII text
     }
   }
   va_end(args);

@@ -15,8 +15,9 @@
 // bytes (the form the platform reports them in). NULL or no range: a single-byte code page.
 void SetLeadByteRanges(const unsigned char* ranges, size_t size);
 
-// The lead-byte ranges of the double-byte code pages 932, 936, 949 and 950, ended by a zero pair;
-// NULL for any other code page.
+// The lead-byte ranges of the double-byte code pages 932, 936, 949 and 950, in
+// kLeadByteRangesSize bytes ended by a zero pair; NULL for any other code page.
+enum { kLeadByteRangesSize = 12 }; // as the platform reports them
 const unsigned char* KnownLeadByteRanges(int codePage);
 
 int IsLeadByte(char c);
@@ -50,7 +51,8 @@ int AppendText(char* dest, size_t size, const char* src);
 void DropIncompleteCharacter(char* text);
 
 // Formats into dest with the conversions %s (const char*), %d (int) and %%. Anything else after a
-// "%" is copied as it stands. Returns 1 when the whole text fitted, 0 when it was cut.
+// "%" is copied as it stands. Returns 1 when the whole text fitted, 0 when it was cut; a cut
+// falls between two characters of an argument, and nothing follows it.
 int FormatText(char* dest, size_t size, const char* format, ...);
 
 // Splits a group line at its first comma: the text before is the target, the text after the

@@ -3,8 +3,6 @@
 #include "fuzz_support.h"
 #include "setup_script/text_rules.h"
 
-#include <algorithm>
-
 namespace {
 
 struct Argument {
@@ -28,25 +26,27 @@ int Format(char* dest, size_t size, const char* format, const Argument* args, in
   return FormatText(dest, size, format, passed...);
 }
 
-void Check(int fitted, const HeapBlock& dest, const std::vector<std::string>& pieces) {
-  bool allFitted = false;
+void Check(int fitted, const HeapBlock& dest, const std::vector<std::string>& characters) {
+  std::string whole;
+  for (const std::string& c : characters) {
+    whole += c;
+  }
   FUZZ_CHECK(dest.Terminated());
-  FUZZ_CHECK(dest.Text() == Bounded(pieces, dest.Size(), &allFitted));
-  FUZZ_CHECK(fitted == (int)allFitted);
+  FUZZ_CHECK(dest.Text() == Cut(characters, dest.Size()));
+  FUZZ_CHECK(fitted == (whole.size() < dest.Size()));
 }
 
 void CheckCopy(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string src = in.Text();
   HeapBlock source(src);
-  CodePage codePage(in);
-  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, codePage.Characters(src));
+  ChooseCodePage(in);
+  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, Characters({src}));
 }
 
 void CheckAppend(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
-  std::string start = in.Text();
-  start = start.substr(0, std::min(start.size(), dest.Size() - 1));
+  std::string start = Cut(in.Text(), dest.Size());
   memcpy(dest.Data(), start.c_str(), start.size() + 1);
   bool terminated = in.Byte() % 8 != 0;
   if (!terminated) {
@@ -54,51 +54,46 @@ void CheckAppend(FuzzInput& in) {
   }
   std::string src = in.Text();
   HeapBlock source(src);
-  CodePage codePage(in);
+  ChooseCodePage(in);
   int fitted = AppendText(dest.Data(), dest.Size(), source.Data());
   if (terminated) {
-    Check(fitted, dest, std::vector<std::string>{start} + codePage.Characters(src));
+    Check(fitted, dest, Characters({start, src}));
   } else {
     FUZZ_CHECK(fitted == 0); // nothing can be appended safely
   }
 }
 
-// The rules spelled out: %s and %d convert, %% is one "%", anything else is copied as it stands;
-// a "%" is one only where a character begins.
+// The rules spelled out: %s and %d convert, %% is one "%", anything else is copied as it stands.
 void CheckFormat(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string format = in.Text();
-  Argument inputs[3]; // a text and a number for each conversion the bytes spell
+  Argument args[3];
   int count = 0;
-  for (size_t i = 0; i + 1 < format.size(); ++i) {
-    if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd') && count < 3) {
-      inputs[count++] = {true, in.Text(), (int)in.Word32()};
-    }
-  }
-  CodePage codePage(in);
-  Argument args[3]; // each in the type of the conversion it is passed to
-  std::vector<std::string> pieces;
-  int used = 0;
-  const std::vector<std::string> characters = codePage.Characters(format);
-  for (size_t i = 0; i < characters.size(); ++i) {
-    const std::string next = i + 1 < characters.size() ? characters[i + 1] : "";
-    if (characters[i] == "%" && (next == "s" || next == "d")) {
-      if (used == count) {
-        return; // more conversions than arguments
+  std::vector<std::string> expected; // the format's bytes, an argument's text as one
+  for (size_t i = 0; i < format.size(); ++i) {
+    char next = i + 1 < format.size() ? format[i + 1] : '\0';
+    if (format[i] == '%' && (next == 's' || next == 'd')) {
+      if (count == 3) {
+        return;
       }
-      Argument& a = args[used];
-      a = {next == "s", inputs[used].text, inputs[used].number};
-      ++used;
-      pieces = pieces + (a.isText ? codePage.Characters(a.text)
-                                  : codePage.Characters(std::to_string(a.number)));
+      Argument& a = args[count++];
+      a = {next == 's', in.Text(), (int)in.Word32()};
+      expected.push_back(std::string(1, '\0') + (a.isText ? a.text : std::to_string(a.number)));
       ++i;
     } else {
-      pieces.push_back(characters[i]);
-      i += characters[i] == "%" && next == "%";
+      expected.push_back(std::string(1, format[i]));
+      i += format[i] == '%' && next == '%';
     }
   }
   HeapBlock formatText(format);
-  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, used), dest, pieces);
+  ChooseCodePage(in);
+  std::vector<std::string> characters;
+  for (const std::string& piece : expected) { // an argument is cut between its characters
+    const std::vector<std::string> more =
+        piece[0] == '\0' ? Characters({piece.substr(1)}) : std::vector<std::string>{piece};
+    characters.insert(characters.end(), more.begin(), more.end());
+  }
+  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, count), dest, characters);
 }
 
 } // namespace

@@ -222,17 +222,12 @@ std::string MissingTestDrivesReason() {
 }
 
 std::string MissingLocale(const char* locale, UINT codePage) {
-  if (GetACP() != codePage) {
-    return std::string("runs under LC_ALL=") + locale + " (as CTest starts it); the ANSI code " +
-           "page here is " + std::to_string(GetACP());
-  }
   char folder[MAX_PATH] = "";
-  DWORD length = GetEnvironmentVariableA("LOCPATH", folder, MAX_PATH);
-  const char* why = getenv("KVS_LOCALES_UNAVAILABLE");
-  if (length == 0 || length >= MAX_PATH ||
-      !FileExists(WindowsPath(folder) + "\\" + locale + "\\LC_CTYPE")) {
-    return std::string("the locale ") + locale + " is missing, so host file names could not be " +
-           "encoded: " + (why != nullptr ? why : "scripts/test.sh generates it");
+  GetEnvironmentVariableA("LOCPATH", folder, MAX_PATH);
+  if (GetACP() != codePage || !FileExists(WindowsPath(folder) + "\\" + locale + "\\LC_CTYPE")) {
+    const char* why = getenv("KVS_LOCALES_UNAVAILABLE");
+    return std::string("needs the locale ") + locale + " generated and set (scripts/test.sh): " +
+           (why != nullptr ? why : "code page " + std::to_string(GetACP()) + ", LOCPATH " + folder);
   }
   return "";
 }
