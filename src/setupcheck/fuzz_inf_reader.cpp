@@ -3,9 +3,13 @@
 #include <stdint.h>
 #include <stdlib.h>
 
+#include "code_page.h"
 #include "inf_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // An odd first byte reads the input in code page 932, whose second bytes may be "\" or "]".
+  static const unsigned char kSingleByte[] = {0, 0};
+  SetCodePageRules(size > 0 && (data[0] & 1) ? KnownLeadByteRanges(932) : kSingleByte, nullptr);
   InfFile inf;
   inf.folder = "C:\\dist\\";
   ReadInf((const char*)data, size, &inf);

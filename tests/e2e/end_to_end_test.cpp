@@ -979,4 +979,87 @@ TEST(EndToEnd, RunsCutShortLeaveOldOrNewFilesAndARerunEndsLikeACleanInstall) {
          withFileInProgress, copiesLeft);
 }
 
+// ---- Double-byte code pages -------------------------------------------------------------------
+// Each case runs under the locale of its code page (see tests/CMakeLists.txt). Its names are in
+// that code page, all but the last two ending in a character whose trail byte is 0x5C ("\"):
+// the app, the destination's parent and last level, a target folder, and two target folders that
+// folding a trail byte's letter would take as one.
+struct DoubleByteCase {
+  UINT codePage;
+  const char *locale, *appName, *parent, *folder, *sub, *a, *b;
+  bool utf16; // SETUP.DAT made for several code pages: UTF-16LE with a byte order mark
+};
+
+void InstallUnderDoubleByteCodePage(const DoubleByteCase& c) {
+  const std::string missing = MissingLocale(c.locale, c.codePage);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  DemoRun run; // what a run changes outside the destination, saved and put back
+  const std::string appName = c.appName, parent = c.parent, sub = c.sub, a = c.a, b = c.b;
+  const std::string destination = run.target / (parent + "\\" + c.folder);
+  // An earlier install's folder is the default; its parent exists, the folder itself not yet.
+  CreateDirectoryA((run.target / parent).c_str(), NULL);
+  ScopedRegistryKey appPaths(HKEY_LOCAL_MACHINE,
+                             "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kvsdb.exe");
+  appPaths.SetString("Path", destination);
+  std::string setupDat = "[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + appName +
+                         "\nEXENAME=kvsdb\n[KVSetup]\nTitle=T\nGroup1=Files\nDescription1=D\n"
+                         "[Files]\nkvsdb.exe\n" +
+                         sub + "\\readme.txt,readme.txt\n" + a + "\\a.txt,a.txt\n" + b +
+                         "\\b.txt,b.txt\n" + sub + "\\" + a +
+                         "\\c.txt,c.txt\n[default_install]\nAddReg=R\n[R]\n"
+                         "HKCU,Software\\Kelvara\\DoubleByte,Folder,,%65600%\n";
+  if (c.utf16) {
+    std::wstring wide(setupDat.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, setupDat.data(), (int)setupDat.size(), &wide[0],
+                                    (int)wide.size()));
+    setupDat = "\xFF\xFE" + std::string((const char*)wide.data(), wide.size() * 2);
+  }
+  run.dist.SetSetupDat(setupDat);
+  for (const char* file : {"kvsdb.exe", "readme.txt", "a.txt", "b.txt", "c.txt"}) {
+    run.dist.AddFile(file, file);
+  }
+  ASSERT_TRUE(run.setup.Start(run.dist.AddSetupExe()));
+  HWND page = run.setup.WaitForWindow(IsDestinationPage);
+  ASSERT_NE(nullptr, page) << run.setup.Describe();
+  EXPECT_EQ(destination, run.setup.Snapshot(page).Text(IDC_FOLDER_LABEL));
+  run.setup.Click(page, IDC_NEXT);
+  EXPECT_EQ("Setup has finished installing " + appName + " on your computer.", run.AnswerMessage());
+  ASSERT_TRUE(run.WaitForTheEnd());
+
+  // Every file inside the destination, in its folders; nothing made beside it.
+  const std::string d = parent + "\\" + c.folder + "\\";
+  Contents expected;
+  for (const std::string& path :
+       {parent + "\\", d, d + "kvsdb.exe", d + sub + "\\", d + sub + "\\readme.txt", d + a + "\\",
+        d + a + "\\a.txt", d + b + "\\", d + b + "\\b.txt", d + sub + "\\" + a + "\\",
+        d + sub + "\\" + a + "\\c.txt"}) {
+    expected[path] = path.back() == '\\' ? Held{FILE_ATTRIBUTE_DIRECTORY, ""}
+                                         : Held{0, path.substr(path.find_last_of('\\') + 1)};
+  }
+  EXPECT_EQ("", Differences(expected, ContentsOf(run.target.Path())));
+  std::string value;
+  ReadRegistryValue(HKEY_CURRENT_USER, "Software\\Kelvara\\DoubleByte", "Folder", &value);
+  EXPECT_EQ(destination, value.c_str());
+  for (const char* where : {"Programs", "Desktop"}) {
+    const std::string file = ShellFolder(where) + "\\" + appName + ".lnk";
+    Link link = ReadLink(file);
+    DeleteFileA(file.c_str());
+    EXPECT_EQ(destination + "\\kvsdb.exe|" + destination, link.path + "|" + link.workingDirectory);
+  }
+}
+
+TEST(EndToEndDoubleByte, Japanese932) { // ソフト, 能, ソフト表, 表, ア, ヂ
+  InstallUnderDoubleByteCodePage({932, "ja_JP.UTF-8", "\x83\x5C\x83\x74\x83\x67", "\x94\x5C",
+                                  "\x83\x5C\x83\x74\x83\x67\x95\x5C", "\x95\x5C", "\x83\x41",
+                                  "\x83\x61", false});
+}
+
+TEST(EndToEndDoubleByte, TraditionalChinese950) { // 許功蓋, 功, 許功蓋, 許, 乙, 兀
+  InstallUnderDoubleByteCodePage({950, "zh_TW.UTF-8", "\xB3\x5C\xA5\x5C\xBB\x5C", "\xA5\x5C",
+                                  "\xB3\x5C\xA5\x5C\xBB\x5C", "\xB3\x5C", "\xA4\x41", "\xA4\x61",
+                                  true});
+}
+
 } // namespace

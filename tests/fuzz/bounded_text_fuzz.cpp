@@ -1,5 +1,5 @@
 // CopyText, AppendText and FormatText: never past the buffer, always terminated, 0 exactly when
-// the text was cut, and the cut text is the longest prefix that fits.
+// the text was cut, and the cut text is the longest prefix of whole characters that fits.
 #include "fuzz_support.h"
 #include "setup_script/text_rules.h"
 
@@ -26,9 +26,13 @@ int Format(char* dest, size_t size, const char* format, const Argument* args, in
   return FormatText(dest, size, format, passed...);
 }
 
-void Check(int fitted, const HeapBlock& dest, const std::string& whole) {
+void Check(int fitted, const HeapBlock& dest, const std::vector<std::string>& characters) {
+  std::string whole;
+  for (const std::string& c : characters) {
+    whole += c;
+  }
   FUZZ_CHECK(dest.Terminated());
-  FUZZ_CHECK(dest.Text() == Cut(whole, dest.Size()));
+  FUZZ_CHECK(dest.Text() == Cut(characters, dest.Size()));
   FUZZ_CHECK(fitted == (whole.size() < dest.Size()));
 }
 
@@ -36,7 +40,8 @@ void CheckCopy(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string src = in.Text();
   HeapBlock source(src);
-  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, src);
+  ChooseCodePage(in);
+  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, Characters({src}));
 }
 
 void CheckAppend(FuzzInput& in) {
@@ -49,9 +54,10 @@ void CheckAppend(FuzzInput& in) {
   }
   std::string src = in.Text();
   HeapBlock source(src);
+  ChooseCodePage(in);
   int fitted = AppendText(dest.Data(), dest.Size(), source.Data());
   if (terminated) {
-    Check(fitted, dest, start + src);
+    Check(fitted, dest, Characters({start, src}));
   } else {
     FUZZ_CHECK(fitted == 0); // nothing can be appended safely
   }
@@ -63,7 +69,7 @@ void CheckFormat(FuzzInput& in) {
   std::string format = in.Text();
   Argument args[3];
   int count = 0;
-  std::string expected;
+  std::vector<std::string> expected; // the format's bytes, an argument's text as one
   for (size_t i = 0; i < format.size(); ++i) {
     char next = i + 1 < format.size() ? format[i + 1] : '\0';
     if (format[i] == '%' && (next == 's' || next == 'd')) {
@@ -72,15 +78,22 @@ void CheckFormat(FuzzInput& in) {
       }
       Argument& a = args[count++];
       a = {next == 's', in.Text(), (int)in.Word32()};
-      expected += a.isText ? a.text : std::to_string(a.number);
+      expected.push_back(std::string(1, '\0') + (a.isText ? a.text : std::to_string(a.number)));
       ++i;
     } else {
-      expected += format[i];
+      expected.push_back(std::string(1, format[i]));
       i += format[i] == '%' && next == '%';
     }
   }
   HeapBlock formatText(format);
-  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, count), dest, expected);
+  ChooseCodePage(in);
+  std::vector<std::string> characters;
+  for (const std::string& piece : expected) { // an argument is cut between its characters
+    const std::vector<std::string> more =
+        piece[0] == '\0' ? Characters({piece.substr(1)}) : std::vector<std::string>{piece};
+    characters.insert(characters.end(), more.begin(), more.end());
+  }
+  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, count), dest, characters);
 }
 
 } // namespace

@@ -10,6 +10,9 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
+
+#include "setup_script/text_rules.h"
 
 #define FUZZ_CHECK(condition)                                                                      \
   do {                                                                                             \
@@ -89,4 +92,32 @@ private:
 // What a bounded operation must leave: the whole text when it fits, else its longest prefix.
 inline std::string Cut(const std::string& whole, size_t size) {
   return whole.substr(0, size - 1);
+}
+
+// The code page of the rules, by one more input byte (past the input's end: single-byte, so older
+// seeds keep their meaning): single-byte, 932 or 950.
+inline void ChooseCodePage(FuzzInput& in) {
+  const int codePages[] = {1252, 932, 950};
+  SetLeadByteRanges(KnownLeadByteRanges(codePages[in.Byte() % 3]), kLeadByteRangesSize);
+}
+
+// text's characters; each of texts' in turn.
+inline std::vector<std::string> Characters(std::initializer_list<std::string> texts) {
+  std::vector<std::string> characters;
+  for (const std::string& text : texts) {
+    for (size_t i = 0; i < text.size(); i += characters.back().size()) {
+      characters.push_back(text.substr(i, CharacterSize(text.c_str() + i)));
+    }
+  }
+  return characters;
+}
+
+// A cut between characters: as many whole ones as fit with a terminator, none after the first
+// that does not.
+inline std::string Cut(const std::vector<std::string>& characters, size_t size) {
+  std::string text;
+  for (size_t i = 0; i < characters.size() && text.size() + characters[i].size() < size; ++i) {
+    text += characters[i];
+  }
+  return text;
 }

@@ -1,6 +1,6 @@
 // The path steps of the copy engine and the disk-space walk: the split of a group line at its
 // first comma, joining a folder and a name, cutting at the last separator, and the
-// case-blind comparison of folders.
+// case-blind comparison of folders; all by character, so a trail byte is never a "," or "\".
 #include "fuzz_support.h"
 #include "setup_script/text_rules.h"
 
@@ -11,14 +11,21 @@ void CheckSplit(FuzzInput& in) {
   HeapBlock source(in.BufferSize());
   std::string line = in.Text();
   HeapBlock lineText(line);
+  ChooseCodePage(in);
   int fitted =
       SplitGroupLine(lineText.Data(), target.Data(), target.Size(), source.Data(), source.Size());
-  size_t comma = line.find(',');
+  const std::vector<std::string> characters = Characters({line});
+  size_t comma = 0;
+  size_t k = 0;
+  for (; k < characters.size() && characters[k] != ","; ++k) {
+    comma += characters[k].size();
+  }
+  comma = k < characters.size() ? comma : std::string::npos;
   std::string wantTarget = comma == std::string::npos ? line : line.substr(0, comma);
   std::string wantSource = comma == std::string::npos ? line : line.substr(comma + 1);
   FUZZ_CHECK(target.Terminated() && source.Terminated());
-  FUZZ_CHECK(target.Text() == Cut(wantTarget, target.Size()));
-  FUZZ_CHECK(source.Text() == Cut(wantSource, source.Size()));
+  FUZZ_CHECK(target.Text() == Cut(Characters({wantTarget}), target.Size()));
+  FUZZ_CHECK(source.Text() == Cut(Characters({wantSource}), source.Size()));
   FUZZ_CHECK(fitted == (wantTarget.size() < target.Size() && wantSource.size() < source.Size()));
   // Joined again, the two parts give back the line.
   if (fitted && comma != std::string::npos) {
@@ -33,20 +40,28 @@ void CheckJoin(FuzzInput& in) {
   std::string name = in.Text();
   HeapBlock folderText(folder);
   HeapBlock nameText(name);
+  ChooseCodePage(in);
   int fitted = always ? JoinPathAlways(dest.Data(), dest.Size(), folderText.Data(), nameText.Data())
                       : JoinPathOnce(dest.Data(), dest.Size(), folderText.Data(), nameText.Data());
-  bool separate = always || folder.empty() || folder.back() != '\\';
+  std::vector<std::string> folderCharacters = Characters({folder});
+  bool separate = always || folder.empty() || folderCharacters.back() != "\\";
   std::string expected = folder + (separate ? "\\" : "") + name;
   FUZZ_CHECK(dest.Terminated());
-  FUZZ_CHECK(dest.Text() == Cut(expected, dest.Size()));
+  FUZZ_CHECK(dest.Text() == Cut(Characters({folder, separate ? "\\" : "", name}), dest.Size()));
   FUZZ_CHECK(fitted == (expected.size() < dest.Size()));
 }
 
 void CheckCut(FuzzInput& in) {
   std::string path = in.Text();
   HeapBlock text(path);
+  ChooseCodePage(in);
   CutAtLastSeparator(text.Data());
-  size_t last = path.rfind('\\');
+  size_t last = std::string::npos;
+  size_t at = 0;
+  for (const std::string& c : Characters({path})) {
+    last = c == "\\" ? at : last;
+    at += c.size();
+  }
   std::string expected = last == std::string::npos || last == 0 ? path : path.substr(0, last);
   FUZZ_CHECK(text.Text() == expected);
 }
@@ -68,9 +83,14 @@ void CheckCompare(FuzzInput& in) {
   }
   HeapBlock first(a);
   HeapBlock second(b);
-  bool equal = a.size() == b.size();
-  for (size_t i = 0; equal && i < a.size(); ++i) {
-    equal = Lower(a[i]) == Lower(b[i]);
+  ChooseCodePage(in);
+  // Only a character of one byte is a letter that folds.
+  const std::vector<std::string> as = Characters({a});
+  const std::vector<std::string> bs = Characters({b});
+  bool equal = as.size() == bs.size();
+  for (size_t i = 0; equal && i < as.size(); ++i) {
+    equal = as[i] == bs[i] ||
+            (as[i].size() == 1 && bs[i].size() == 1 && Lower(as[i][0]) == Lower(bs[i][0]));
   }
   FUZZ_CHECK(EqualIgnoringAsciiCase(first.Data(), second.Data()) == (int)equal);
 }

@@ -1,5 +1,5 @@
 // The checks of a folder typed in the folder browser: the drive test never reads past a short
-// text, and one trailing separator at most is removed.
+// text, and one trailing separator at most is removed; both by character.
 #include "fuzz_support.h"
 #include "setup_script/text_rules.h"
 
@@ -7,11 +7,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in(data, size);
   std::string typed = in.Text();
   HeapBlock text(typed);
-  bool drive = typed.size() >= 3 && typed[1] == ':' && typed[2] == '\\';
-  FUZZ_CHECK(HasDrivePrefix(text.Data()) == (int)drive);
+  ChooseCodePage(in);
+  const std::vector<std::string> c = Characters({typed});
+  bool drive = c.size() >= 3 && c[1] == ":" && c[2] == "\\";
+  FUZZ_CHECK(DrivePrefixLength(text.Data()) == (drive ? c[0].size() + 2 : 0));
   RemoveTrailingSeparator(text.Data());
-  std::string expected =
-      !typed.empty() && typed.back() == '\\' ? typed.substr(0, typed.size() - 1) : typed;
+  std::string expected = !c.empty() && c.back() == "\\" ? typed.substr(0, typed.size() - 1) : typed;
   FUZZ_CHECK(text.Text() == expected);
   return 0;
 }

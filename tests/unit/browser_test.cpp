@@ -212,4 +212,23 @@ TEST_F(BrowserTest, ACreatedFolderLastsOneBrowseAndCancelKeepsTheDestination) {
   EXPECT_TRUE(FolderExists(created)); // a created folder stays
 }
 
+// Under code page 932 (CTest runs this one under ja_JP.UTF-8), as setup.exe takes it at start:
+// a trail byte 0x5C neither ends a parent nor is a trailing separator.
+TEST_F(BrowserTest, DoubleByteTypedFolderIsCutAtRealSeparatorsOnly) {
+  const std::string missing = MissingLocale("ja_JP.UTF-8", 932);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  SetLeadByteRanges(KnownLeadByteRanges(932), kLeadByteRangesSize);
+  const std::string typed = temp_ / "\x95\x5C\\\x83\x5C\x83\x74\x83\x67\x95\x5C"; // 表\ソフト表
+  UiRobot robot;
+  robot.ExpectAndClick("question", IsMessageBox, IDYES);
+  EXPECT_EQ(
+      0, BrowseCallback(owner_.Window(), BFFM_VALIDATEFAILEDA, (LPARAM)(typed + "\\").c_str(), 0));
+  SetLeadByteRanges(NULL, 0);
+  EXPECT_EQ(typed, installState.typedFolder);
+  EXPECT_EQ("\x95\x5C ", EntryNames(temp_.Path()));
+  EXPECT_TRUE(FolderExists(typed));
+}
+
 } // namespace

@@ -139,15 +139,39 @@ TEST(Megabytes, RoundHalvesAwayFromZero) {
 }
 
 TEST(TypedFolders, DriveTestAndTrailingSeparator) {
-  EXPECT_TRUE(HasDrivePrefix("D:\\New"));
-  EXPECT_TRUE(HasDrivePrefix("1:\\X"));
-  EXPECT_FALSE(HasDrivePrefix("Games"));
-  EXPECT_FALSE(HasDrivePrefix("D:"));
-  EXPECT_FALSE(HasDrivePrefix(""));
+  EXPECT_NE(0u, DrivePrefixLength("D:\\New"));
+  EXPECT_NE(0u, DrivePrefixLength("1:\\X"));
+  EXPECT_EQ(0u, DrivePrefixLength("Games"));
+  EXPECT_EQ(0u, DrivePrefixLength("D:"));
+  EXPECT_EQ(0u, DrivePrefixLength(""));
   char one[16] = "D:\\New\\";
   RemoveTrailingSeparator(one);
   EXPECT_STREQ("D:\\New", one);
   char two[16] = "D:\\New\\\\";
   RemoveTrailingSeparator(two);
   EXPECT_STREQ("D:\\New\\", two);
+}
+
+// Code page 932: a lead byte and its trail byte (0x5C, or a letter) are one character.
+TEST(Paths, DoubleByteCharactersAreNeverSplit) {
+  SetLeadByteRanges(KnownLeadByteRanges(932), kLeadByteRangesSize);
+  const std::string folder = "C:\\\x83\x5C\x95\x5C"; // C:\ソ表
+  char path[300];
+  JoinPathOnce(path, sizeof path, folder.c_str(), "x");
+  EXPECT_EQ(folder + "\\x", path);
+  CutAtLastSeparator(path);
+  RemoveTrailingSeparator(path);
+  EXPECT_EQ(folder, path);
+  EXPECT_FALSE(EqualIgnoringAsciiCase("\x83\x41", "\x83\x61")); // ア, ヂ
+  EXPECT_EQ(0, FormatText(path, 6, "%s", folder.c_str()));
+  EXPECT_STREQ("C:\\\x83\x5C", path);
+  EXPECT_EQ(0, SplitGroupLine("\x95\x5C,x", path, 2, path + 8, 8));
+  EXPECT_STREQ("", path);
+  EXPECT_EQ(4u, DrivePrefixLength("\x83\x5C:\\x"));
+  EXPECT_EQ(0, ReplacementName(path, sizeof path, (folder + std::string(244, 'n')).c_str()));
+  CopyText(path, sizeof path, "C:\\\x95");
+  DropIncompleteCharacter(path);
+  EXPECT_STREQ("C:\\", path);
+  SetLeadByteRanges(NULL, 0); // the same bytes in a single-byte code page
+  EXPECT_EQ(1, ReplacementName(path, sizeof path, (folder + std::string(244, 'n')).c_str()));
 }
