@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   double held = WindowLoop(sample);
   progressFrameInterval = 0;
   double framed = WindowLoop(sample);
-  progressFrameInterval = kProgressFrameInterval;
+  progressFrameInterval = kProgressFrameFollowsCost;
   printf("line_ms=%.3f frame_ms=%.3f\n", held * 1000 / sample, (framed - held) * 1000 / sample);
   t2 = Now();
   SendMessageA(installState.progressWindow, WM_SETUP_PROGRESS, 0, lines);

@@ -19,15 +19,16 @@
 namespace {
 
 // Counts how often the progress window's changing parts (its two text lines and its bar) paint:
-// every WM_PAINT, and every text set while a text line is shown, which a static control draws
-// at once.
+// the bar's WM_PAINT, and each text line's asking its window for the colours it paints with,
+// which it does whenever it paints (also at once on a text set).
 class PaintCounter {
 public:
   explicit PaintCounter(HWND window) {
-    for (int id : {IDC_UPPER_TEXT, IDC_LOWER_TEXT, IDC_PROGRESS_BAR}) {
-      HWND part = GetDlgItem(window, id);
+    for (HWND part : {window, GetDlgItem(window, IDC_PROGRESS_BAR)}) {
       parts_.push_back({part, (WNDPROC)SetWindowLongPtrA(part, GWLP_WNDPROC, (LONG_PTR)Count)});
     }
+    texts_[0] = GetDlgItem(window, IDC_UPPER_TEXT);
+    texts_[1] = GetDlgItem(window, IDC_LOWER_TEXT);
     paints_ = 0;
     counting_ = true;
   }
@@ -61,7 +62,10 @@ private:
     WNDPROC original;
   };
   static LRESULT CALLBACK Count(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (counting_ && (message == WM_PAINT || (message == WM_SETTEXT && IsWindowVisible(window)))) {
+    if (counting_ && (window == parts_[1].window
+                          ? message == WM_PAINT
+                          : message == WM_CTLCOLORSTATIC &&
+                                ((HWND)lParam == texts_[0] || (HWND)lParam == texts_[1]))) {
       ++paints_;
     }
     for (const Part& part : parts_) {
@@ -72,6 +76,7 @@ private:
     return DefWindowProcA(window, message, wParam, lParam);
   }
   static inline std::vector<Part> parts_;
+  static inline HWND texts_[2];
   static inline int paints_ = 0;
   static inline bool counting_ = false;
 };
