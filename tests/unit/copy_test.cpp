@@ -4,10 +4,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "engine/file_copy.h"
+#include "robot/process_robot.h"
 #include "robot/ui_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/setup_api.h"
@@ -277,10 +279,14 @@ TEST_F(CopyTest, CopiesEveryLineFormIntoFoldersItMakes) {
 // A run cut short may have left a replacement's copy (read-only, from a read-only source): the
 // next replacement consumes it, and the file gets its source's attributes as a fresh one does.
 TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
-  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\n");
+  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\nblocked.txt\n");
   dist_.AddFile("ro.txt", "new ro");
   dist_.AddFile("hidden.txt", "new hidden");
   dist_.AddFile("left.txt", "new left");
+  dist_.AddFile("blocked.txt", "new blocked");
+  // Where the copy beside the target cannot be created, the target is copied over in place.
+  WriteTextFile(target_ / "blocked.txt", "old");
+  CreateDirectoryA((target_ / "blocked.txt.kvs-new").c_str(), NULL);
   SetFileAttributesA(dist_.File("left.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(target_ / "ro.txt", "old");
   WriteTextFile(target_ / "hidden.txt", "old");
@@ -290,13 +296,17 @@ TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
   SetFileAttributesA((target_ / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
   SetFileAttributesA((target_ / "left.txt.kvs-new").c_str(), FILE_ATTRIBUTE_READONLY);
   SetDestination(target_.Path() + "\\");
+  UiRobot robot;
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
+  EXPECT_TRUE(robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ("new blocked", ReadTextFile(target_ / "blocked.txt"));
   EXPECT_EQ("new ro", ReadTextFile(target_ / "ro.txt"));
   EXPECT_EQ("new hidden", ReadTextFile(target_ / "hidden.txt"));
   EXPECT_EQ("new left", ReadTextFile(target_ / "left.txt"));
   EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY,
             GetFileAttributesA((target_ / "left.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ("hidden.txt left.txt ro.txt ", EntryNames(target_.Path()));
+  EXPECT_EQ("blocked.txt blocked.txt.kvs-new hidden.txt left.txt ro.txt ",
+            EntryNames(target_.Path()));
 }
 
 TEST_F(CopyTest, MissingSourceIsReportedAfterItsStepAndStopsTheGroup) {
@@ -450,8 +460,85 @@ TEST_F(CopyTest, ALongCopyPaintsByFramesYetShowsTheCurrentLineWhenAsked) {
   EXPECT_EQ("s", ReadTextFile(target_ / LongCopyTarget(kLines)));
 }
 
+// Starts tests/probe/window_probe.c, beside this program: once the hold reports its read held it
+// writes what another process sees of the progress window to out, then lets the read go on.
+HANDLE StartWindowProbe(const ReadHold& hold, const std::string& out) {
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  std::string probe = self;
+  probe = probe.substr(0, probe.find_last_of('\\')) + "\\window_probe.exe";
+  std::string control = hold.Control("held");
+  control = control.substr(0, control.find_last_of('\\'));
+  char window[16];
+  snprintf(window, sizeof window, "%lx", (unsigned long)(UINT_PTR)installState.progressWindow);
+  std::string commandLine =
+      "window_probe " + std::string(window) + " \"" + control + "\" \"" + out + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(probe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                      &started)) {
+    return NULL;
+  }
+  CloseHandle(started.hThread);
+  return started.hProcess;
+}
+
+// While the read of a big file is held, another program finds the window's parts visible and
+// reads the big file's line, and the display shows that line and the full bar, as a full
+// repaint shows them afterwards. Over the lines before it the window paints by time, not by line.
+TEST_F(CopyTest, AHeldBigFileIsOnTheScreenAndVisibleToOtherPrograms) {
+  const int kLines = 400;
+  std::string sections = "[Files]\n";
+  for (int i = 1; i <= kLines; ++i) {
+    sections += LongCopyTarget(i) + ",source.txt\n";
+  }
+  Load(sections + "big.bin\n");
+  dist_.AddFile("source.txt", "s");
+  dist_.AddFile("big.bin", std::string(2 << 20, 'b'));
+  ReadHold hold(dist_.File("big.bin"), 1, ReadHold::kHold);
+  if (!hold.Problem().empty()) {
+    GTEST_SKIP() << hold.Problem();
+  }
+  SetDestination(target_.Path());
+  ShowWindow(installState.progressWindow, SW_SHOW);
+  Send(0, kLines + 1);
+  UpdateWindow(installState.progressWindow);
+  TempFolder seen("seen");
+  hold.Arm();
+  HANDLE probe = StartWindowProbe(hold, seen / "held");
+  ASSERT_NE(nullptr, probe);
+  DWORD copyTime;
+  int paints;
+  {
+    PaintCounter counter(installState.progressWindow);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
+    copyTime = GetTickCount() - start;
+    paints = counter.Paints();
+  }
+  EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(probe, 60000));
+  CloseHandle(probe);
+  EXPECT_EQ(kLines + 1, progressCount);
+  // Each frame paints the three parts at most; the group's start and end add their own.
+  EXPECT_LE(paints, (int)(3 * (2 + copyTime / kProgressFrameIntervalMin) + 6))
+      << "in " << copyTime << " ms";
+
+  RedrawWindow(installState.progressWindow, NULL, NULL,
+               RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  MSG message; // a look that finds nothing lets the painting reach the display
+  PeekMessageA(&message, installState.progressWindow, WM_NULL, WM_NULL, PM_NOREMOVE);
+  probe = StartWindowProbe(hold, seen / "now");
+  ASSERT_NE(nullptr, probe);
+  EXPECT_EQ((DWORD)WAIT_OBJECT_0, WaitForSingleObject(probe, 60000));
+  CloseHandle(probe);
+  const std::string held = ReadTextFile(seen / "held");
+  EXPECT_EQ(0u, held.find("111111\nbig.bin\n")) << held.substr(0, 40);
+  EXPECT_TRUE(held == ReadTextFile(seen / "now")) << "the display showed an older line";
+}
+
 // A read-only source gives a read-only copy, which must be removed all the same.
-TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
+TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFileNorLosesAnOldOne) {
   const char* small = TestDrive("SMALL_DRIVE");
   if (small == nullptr) {
     GTEST_SKIP() << MissingTestDrivesReason();
@@ -468,6 +555,26 @@ TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
     EXPECT_TRUE(robot.AllMet()) << robot.Report();
     EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
   }
+
+  // A new file one cluster too big for the room beside the old one and the old one's clusters
+  // is not copied over it: that copy would fail too, and the old file would be lost.
+  const std::string old(4096, 'o');
+  WriteTextFile(installState.destinationFolder + std::string("\\big.bin"), old);
+  DWORD sectors, bytes, freeClusters, clusters;
+  ASSERT_TRUE(GetDiskFreeSpaceA((std::string(small) + "\\").c_str(), &sectors, &bytes,
+                                &freeClusters, &clusters));
+  const size_t cluster = (size_t)sectors * bytes;
+  ASSERT_EQ(4096u, cluster);
+  WriteTextFile(installState.destinationFolder + std::string("\\filler"),
+                std::string((freeClusters - 2) * cluster, 'f'));
+  SetFileAttributesA(dist_.File("big.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+  dist_.AddFile("big.bin", std::string(4 * cluster, 'n'));
+  UiRobot robot;
+  robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+  EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+  EXPECT_TRUE(robot.AllMet()) << robot.Report();
+  EXPECT_TRUE(old == ReadTextFile(installState.destinationFolder + std::string("\\big.bin")))
+      << "the old file was lost";
   DeleteTree(installState.destinationFolder);
 }
 
