@@ -4,7 +4,8 @@
 # FILES files of 4 KiB, 50 to a folder, SizeN given; PAIRS pairs, the order alternating.
 #   bench/ram_pairs.sh [FILES] [PAIRS]      (BENCH_BUILD32: the win32 tree of another build)
 # Prints each pair's copy phases and their ratio, then the median of the ratios, then
-# bench/copy_profile.exe's split of the copy engine on the main group, in-process, on the drive.
+# bench/copy_profile.exe's split of the copy engine on the main group, in-process, on the drive,
+# with the window shown and never shown.
 source "$(dirname "$0")/../scripts/lib.sh"
 FILES=${1:-3000}
 PAIRS=${2:-5}
@@ -48,3 +49,6 @@ done
 echo "median ratio $(printf '%s\n' "${ratios[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')"
 rm -rf "${RAM:?}"/*
 "$WINE64" "$TREE/bench/copy_profile.exe" "$(winpath "$OUT/dist")" 'T:\ProfDest' Main.Files </dev/null
+rm -rf "${RAM:?}"/*
+"$WINE64" "$TREE/bench/copy_profile.exe" "$(winpath "$OUT/dist")" 'T:\ProfDest' Main.Files hidden \
+  </dev/null
