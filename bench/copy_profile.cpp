@@ -39,7 +39,7 @@ static double WindowLoop(int lines) {
       DispatchMessageA(&message);
     }
     FormatText(line, sizeof line, "d%d\\f%d.bin", i / 50, i);
-    SetDlgItemTextA(installState.progressWindow, IDC_LOWER_TEXT, line);
+    SetProgressText(IDC_LOWER_TEXT, line);
     SendMessageA(installState.progressWindow, WM_SETUP_PROGRESS, 1, 0);
   }
   PaintProgressNow();
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   double t2 = Now();
   for (int i = 0; i < lines; ++i) {
     FormatText(line, sizeof line, "d%d\\f%d.bin", i / 50, i);
-    SetDlgItemTextA(installState.progressWindow, IDC_LOWER_TEXT, line);
+    SetProgressText(IDC_LOWER_TEXT, line);
   }
   double ta = Now();
   SendMessageA(installState.progressWindow, WM_SETUP_PROGRESS, 0, lines);
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   double held = WindowLoop(sample);
   progressFrameInterval = 0;
   double framed = WindowLoop(sample);
-  progressFrameInterval = kProgressFrameInterval;
+  progressFrameInterval = kProgressFrameFollowsCost;
   printf("line_ms=%.3f frame_ms=%.3f\n", held * 1000 / sample, (framed - held) * 1000 / sample);
   t2 = Now();
   SendMessageA(installState.progressWindow, WM_SETUP_PROGRESS, 0, lines);

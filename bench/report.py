@@ -201,8 +201,11 @@ def main():
               "empty_pump_ms": "the message pump with nothing waiting",
               "attributes_ms": "SetFileAttributesA on a missing file",
               "unpainted_step_and_pump_ms": "PBM_SETPOS without its repaint (WM_SETREDRAW), then the pump",
+              "unpainted_text_ms": "a text set without its repaint (DefWindowProcA WM_SETTEXT), control looked up",
+              "unpainted_text_by_handle_ms": "the same on the control's handle, as setup.exe sets it",
+              "shown_text_ms": "a text set that repaints, then a look for messages that shows it",
               "line_ms": "setup.exe's window work per copied line between frames (text set, step, pump)",
-              "frame_ms": "one frame: the two text lines and the bar painted"}
+              "frame_ms": "one frame: the two text lines and the bar painted and shown"}
     steps_modes = [m for m in modes if any(k[0] == m and k[1] == "steps" for k in values)]
     if steps_modes:
         out += ["## The copy loop's window work", "",

@@ -8,12 +8,23 @@
 
 enum { kQuotedSourceSize = 128, kWorkSize = 512 };
 
+// The pace of copying assumed until this call's own copies show it: a slow medium's.
+enum { kAssumedBytesPerMs = 4096 };
+
+// What this call's copies took, for the time the next one may take.
+struct CopyPace {
+  uint64_t bytes;
+  DWORD milliseconds; // clock ticks counted across copies: over many, their sum is their time
+};
+
 // Lets the progress window handle what is waiting for it, a Cancel click among it. Only its own
 // messages are taken; no dialog keyboard handling is applied.
 static void PumpProgressMessages(void) {
   MSG message;
   while (PeekMessageA(&message, installState.progressWindow, 0, 0, PM_REMOVE | PM_NOYIELD)) {
-    PaintProgressNow(); // a click, a move or an uncovering is answered with what is current
+    if (message.message == WM_PAINT) {
+      PaintProgressNow(); // an uncovered window shows what is current
+    }
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
@@ -51,16 +62,26 @@ static void RemovePartialCopy(const char* path) {
   DeleteFileA(path);
 }
 
+// The error of a call that failed; one that left no error code is still a failure.
+static DWORD FailureError(void) {
+  DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
+}
+
 static DWORD CopyInPlace(const char* source, const char* target) {
-  return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : GetLastError();
+  return CopyFileA(source, target, FALSE) ? ERROR_SUCCESS : FailureError();
+}
+
+static int IsDiskFull(DWORD error) {
+  return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
 }
 
 static uint64_t FileSize(const WIN32_FILE_ATTRIBUTE_DATA* data) {
   return ((uint64_t)data->nFileSizeHigh << 32) | data->nFileSizeLow;
 }
 
-// Whether the new file fits where the old one is: into the free space and what the old file
-// occupies (taken generously, up to a whole cluster more). Without figures it is tried.
+// Whether the new file fits where the old one is: its clusters into the free ones and those
+// the old file occupies. Without figures it is tried.
 static int InPlaceCopyFits(const char* source, const char* target) {
   WIN32_FILE_ATTRIBUTE_DATA from;
   WIN32_FILE_ATTRIBUTE_DATA to;
@@ -77,18 +98,22 @@ static int InPlaceCopyFits(const char* source, const char* target) {
     return 1;
   }
   uint64_t cluster = (uint64_t)sectorsPerCluster * bytesPerSector;
-  return FileSize(&from) <= freeClusters * cluster + FileSize(&to) + cluster;
+  if (cluster == 0) {
+    return 1;
+  }
+  uint64_t needed = (FileSize(&from) + cluster - 1) / cluster;
+  return needed <= freeClusters + (FileSize(&to) + cluster - 1) / cluster;
 }
 
-// Copies a file onto a target that was not there. A copy that fails part-way (a full drive)
-// leaves a truncated file under Wine, so what it left is removed; it is created only when the
-// name is free, so that nothing else is ever removed here.
+// Copies a file onto a target that was not there. A copy cut short by a full drive leaves a
+// truncated file under Wine, so what it left is removed; the copy creates it only when the name
+// is free, and other errors may come before it has, so that nothing else is ever removed here.
 static DWORD CopyToNewTarget(const char* source, const char* target) {
   if (CopyFileA(source, target, TRUE)) {
     return ERROR_SUCCESS;
   }
-  DWORD error = GetLastError();
-  if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+  DWORD error = FailureError();
+  if (IsDiskFull(error)) {
     RemovePartialCopy(target);
   }
   return error;
@@ -97,8 +122,10 @@ static DWORD CopyToNewTarget(const char* source, const char* target) {
 // Replaces an existing target so that it is always either the old file or the complete new one:
 // the copy goes to the target's name with an ending added and takes the target's place only once
 // it is complete. A run cut short leaves at most that one copy, which the next replacement of
-// the target removes before it copies. Where that name does not fit, or the drive has no room for
-// both files but the new one fits in place of the old, the file is copied over the target.
+// the target removes before it copies. Where that name does not fit, where that copy cannot be
+// created (a folder where files may be replaced but not created), or where the drive has no
+// room for both files but the new one fits in place of the old, the file is copied over the
+// target.
 static DWORD ReplaceExistingTarget(const char* source, const char* target) {
   char partial[MAX_PATH];
   if (!ReplacementName(partial, sizeof partial, target)) {
@@ -111,16 +138,60 @@ static DWORD ReplaceExistingTarget(const char* source, const char* target) {
     if (MoveFileExA(partial, target, MOVEFILE_REPLACE_EXISTING)) {
       return ERROR_SUCCESS;
     }
-    DWORD error = GetLastError(); // the target in use: it stays the old file
+    DWORD error = FailureError(); // the target in use: it stays the old file
     RemovePartialCopy(partial);
     return error;
   }
-  DWORD error = GetLastError();
+  DWORD error = FailureError();
+  // A copy that was created failed reading or writing: copied over the target it would fail
+  // the same way, now at the old file's cost. One that never was is tried in place; should the
+  // source be what failed, that copy fails before it touches the target.
+  DWORD left = GetFileAttributesA(partial);
+  int created = left != INVALID_FILE_ATTRIBUTES && !(left & FILE_ATTRIBUTE_DIRECTORY);
   RemovePartialCopy(partial);
-  if ((error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) &&
-      InPlaceCopyFits(source, target)) {
+  if (IsDiskFull(error) ? InPlaceCopyFits(source, target) : !created) {
     return CopyInPlace(source, target);
   }
+  return error;
+}
+
+static uint64_t SourceSize(const char* source) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return GetFileAttributesExA(source, GetFileExInfoStandard, &data) ? FileSize(&data) : 0;
+}
+
+static DWORD ExpectedCopyMs(const CopyPace* pace, uint64_t size) {
+  uint64_t bytesPerMs = kAssumedBytesPerMs;
+  if (pace->bytes != 0) {
+    bytesPerMs = pace->milliseconds != 0 ? pace->bytes / pace->milliseconds : pace->bytes;
+  }
+  uint64_t expected = size / (bytesPerMs != 0 ? bytesPerMs : 1);
+  return expected < INFINITE ? (DWORD)expected : INFINITE;
+}
+
+// Copies the line's source over its target, replacing an existing file safely.
+static DWORD CopyLineFile(const char* source, const char* target, CopyPace* pace) {
+  // Read-only and hidden files too; a target that is not there says so here. One whose
+  // attributes cannot be set for another reason (mapped by another program) counts as there.
+  DWORD error = ERROR_FILE_EXISTS;
+  if (!SetFileAttributesA(target, FILE_ATTRIBUTE_NORMAL)) {
+    DWORD why = GetLastError();
+    if (why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND) {
+      error = ERROR_SUCCESS;
+    }
+  }
+  // A copy that may outlast the frame shows its own line first: nothing paints during it.
+  uint64_t size = SourceSize(source);
+  PaintProgressBefore(ExpectedCopyMs(pace, size));
+  DWORD started = GetTickCount();
+  if (error == ERROR_SUCCESS) {
+    error = CopyToNewTarget(source, target);
+  }
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+    error = ReplaceExistingTarget(source, target);
+  }
+  pace->bytes += size;
+  pace->milliseconds += GetTickCount() - started;
   return error;
 }
 
@@ -134,6 +205,7 @@ static int CopyLines(INFCONTEXT* context) {
   char previousDirectory[kLineSize] = "";
   int foldersBegun = 0;
   size_t destinationLength = TextLength(installState.destinationFolder);
+  CopyPace pace = {0, 0};
 
   do {
     PumpProgressMessages();
@@ -145,7 +217,7 @@ static int CopyLines(INFCONTEXT* context) {
     }
     char sourceName[kLineSize];
     SplitGroupLine(lineText, targetText, sizeof targetText, sourceName, sizeof sourceName);
-    SetDlgItemTextA(installState.progressWindow, IDC_LOWER_TEXT, targetText);
+    SetProgressText(IDC_LOWER_TEXT, targetText);
     // Paths that do not fit their buffers are refused as a failed copy, never cut.
     int fits = CopyText(quotedSource, sizeof quotedSource, sourceName);
     fits &= FormatText(work, sizeof work, "%s%s", installState.moduleFolder, sourceName);
@@ -175,13 +247,7 @@ static int CopyLines(INFCONTEXT* context) {
     }
     CopyText(previousDirectory, sizeof previousDirectory, currentDirectory);
 
-    // Judged on its own: setting the attributes can fail for a file that is there.
-    int targetExists = GetFileAttributesA(targetText) != INVALID_FILE_ATTRIBUTES;
-    SetFileAttributesA(targetText, FILE_ATTRIBUTE_NORMAL); // read-only and hidden ones too
-    DWORD error = targetExists ? ERROR_FILE_EXISTS : CopyToNewTarget(lineText, targetText);
-    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
-      error = ReplaceExistingTarget(lineText, targetText);
-    }
+    DWORD error = CopyLineFile(lineText, targetText, &pace);
     if (error != ERROR_SUCCESS) {
       ShowCopyError(quotedSource, error);
       return 0;
@@ -195,8 +261,7 @@ int CopyGroupFiles(HINF infHandle, const char* sectionName, int16_t groupIndex) 
   if (!FindFirstLine(infHandle, sectionName, &context)) {
     return 1;
   }
-  SetDlgItemTextA(installState.progressWindow, IDC_UPPER_TEXT,
-                  installState.groups[groupIndex].description);
+  SetProgressText(IDC_UPPER_TEXT, installState.groups[groupIndex].description);
   PaintProgressNow(); // a new group is announced at once
   int ok = CopyLines(&context);
   PaintProgressNow(); // and where it ended is seen

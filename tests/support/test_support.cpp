@@ -238,7 +238,7 @@ void ResetInstallState() {
   installState.instance = instance;
   progressTotal = 0;
   progressCount = 0;
-  progressFrameInterval = kProgressFrameInterval;
+  progressFrameInterval = kProgressFrameFollowsCost;
   positionLocked = 0;
 }
 

@@ -4,10 +4,12 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "engine/file_copy.h"
+#include "robot/process_robot.h"
 #include "robot/ui_robot.h"
 #include "setup_script/install_state.h"
 #include "setup_script/setup_api.h"
@@ -19,13 +21,12 @@
 namespace {
 
 // Counts how often the progress window's changing parts (its two text lines and its bar) paint:
-// every WM_PAINT, and every text set while a text line is shown, which a static control draws
-// at once.
+// the bar's WM_PAINT, and a text line's asking the window for its colours, which it does whenever
+// it paints (also at once on a text set).
 class PaintCounter {
 public:
   explicit PaintCounter(HWND window) {
-    for (int id : {IDC_UPPER_TEXT, IDC_LOWER_TEXT, IDC_PROGRESS_BAR}) {
-      HWND part = GetDlgItem(window, id);
+    for (HWND part : {window, GetDlgItem(window, IDC_PROGRESS_BAR)}) {
       parts_.push_back({part, (WNDPROC)SetWindowLongPtrA(part, GWLP_WNDPROC, (LONG_PTR)Count)});
     }
     paints_ = 0;
@@ -61,7 +62,7 @@ private:
     WNDPROC original;
   };
   static LRESULT CALLBACK Count(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (counting_ && (message == WM_PAINT || (message == WM_SETTEXT && IsWindowVisible(window)))) {
+    if (counting_ && message == (window == parts_[0].window ? WM_CTLCOLORSTATIC : WM_PAINT)) {
       ++paints_;
     }
     for (const Part& part : parts_) {
@@ -75,6 +76,36 @@ private:
   static inline int paints_ = 0;
   static inline bool counting_ = false;
 };
+
+// What a window's client area shows, pixel by pixel: on its own surface, or on the display.
+std::vector<DWORD> ClientPixels(HWND window, bool onDisplay) {
+  RECT client;
+  GetClientRect(window, &client);
+  POINT origin = {0, 0};
+  if (onDisplay) {
+    ClientToScreen(window, &origin);
+  }
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom; // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HWND source = onDisplay ? NULL : window;
+  HDC screen = GetDC(source);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, client.right, client.bottom, screen, origin.x, origin.y, SRCCOPY);
+  std::vector<DWORD> pixels((DWORD*)bits, (DWORD*)bits + client.right * client.bottom);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(source, screen);
+  return pixels;
+}
 
 class ProgressWindowTest : public ::testing::Test {
 protected:
@@ -102,30 +133,8 @@ protected:
   int Maximum() {
     return (int)SendMessageA(bar_, PBM_GETRANGE, FALSE, 0);
   }
-  // What the window shows on the screen right now, pixel by pixel (its client area).
   std::vector<DWORD> WindowPixels() {
-    HWND window = installState.progressWindow;
-    RECT client;
-    GetClientRect(window, &client);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = client.right;
-    info.bmiHeader.biHeight = -client.bottom; // top-down
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HDC screen = GetDC(window);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, client.right, client.bottom, screen, 0, 0, SRCCOPY);
-    std::vector<DWORD> pixels((DWORD*)bits, (DWORD*)bits + client.right * client.bottom);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(window, screen);
-    return pixels;
+    return ClientPixels(installState.progressWindow, false);
   }
   static size_t Differing(const std::vector<DWORD>& a, const std::vector<DWORD>& b) {
     size_t differing = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
@@ -272,10 +281,14 @@ TEST_F(CopyTest, CopiesEveryLineFormIntoFoldersItMakes) {
 // A run cut short may have left a replacement's copy (read-only, from a read-only source): the
 // next replacement consumes it, and the file gets its source's attributes as a fresh one does.
 TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
-  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\n");
+  Load("[Files]\nro.txt\nhidden.txt\nleft.txt\nblocked.txt\n");
   dist_.AddFile("ro.txt", "new ro");
   dist_.AddFile("hidden.txt", "new hidden");
   dist_.AddFile("left.txt", "new left");
+  dist_.AddFile("blocked.txt", "new blocked");
+  // Where the copy beside the target cannot be created, the target is copied over in place.
+  WriteTextFile(target_ / "blocked.txt", "old");
+  CreateDirectoryA((target_ / "blocked.txt.kvs-new").c_str(), NULL);
   SetFileAttributesA(dist_.File("left.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(target_ / "ro.txt", "old");
   WriteTextFile(target_ / "hidden.txt", "old");
@@ -285,13 +298,17 @@ TEST_F(CopyTest, ReplacesReadOnlyAndHiddenFilesAndJoinsARootWithoutDoubling) {
   SetFileAttributesA((target_ / "hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN);
   SetFileAttributesA((target_ / "left.txt.kvs-new").c_str(), FILE_ATTRIBUTE_READONLY);
   SetDestination(target_.Path() + "\\");
+  UiRobot robot;
   EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
+  EXPECT_TRUE(robot.Problems().empty()) << robot.Report();
+  EXPECT_EQ("new blocked", ReadTextFile(target_ / "blocked.txt"));
   EXPECT_EQ("new ro", ReadTextFile(target_ / "ro.txt"));
   EXPECT_EQ("new hidden", ReadTextFile(target_ / "hidden.txt"));
   EXPECT_EQ("new left", ReadTextFile(target_ / "left.txt"));
   EXPECT_EQ((DWORD)FILE_ATTRIBUTE_READONLY,
             GetFileAttributesA((target_ / "left.txt").c_str()) & FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ("hidden.txt left.txt ro.txt ", EntryNames(target_.Path()));
+  EXPECT_EQ("blocked.txt blocked.txt.kvs-new hidden.txt left.txt ro.txt ",
+            EntryNames(target_.Path()));
 }
 
 TEST_F(CopyTest, MissingSourceIsReportedAfterItsStepAndStopsTheGroup) {
@@ -445,8 +462,82 @@ TEST_F(CopyTest, ALongCopyPaintsByFramesYetShowsTheCurrentLineWhenAsked) {
   EXPECT_EQ("s", ReadTextFile(target_ / LongCopyTarget(kLines)));
 }
 
+// The other program of the held-read test below: this test program run again on this case
+// alone, with KVS_PROBE naming the progress window, the hold's control folder and a file. Once the
+// read is held it writes there whether each changing part is visible (by its style and by
+// IsWindowVisible), the lower text line and what the display shows, then lets the read go on.
+TEST(WindowProbe, DISABLED_WritesWhatAnotherProgramSees) {
+  char probe[1024] = "", control[MAX_PATH] = "", out[MAX_PATH] = "";
+  unsigned long window = 0;
+  GetEnvironmentVariableA("KVS_PROBE", probe, sizeof probe);
+  ASSERT_EQ(3, sscanf(probe, "%lx|%259[^|]|%259[^|]", &window, control, out));
+  ASSERT_TRUE(WaitUntil([&] { return FileExists(std::string(control) + "\\held"); }, 120000));
+  WindowSnapshot w = TakeSnapshot((HWND)(UINT_PTR)window);
+  std::string seen;
+  for (int id : {IDC_UPPER_TEXT, IDC_LOWER_TEXT, IDC_PROGRESS_BAR}) {
+    seen += (w.Control(id)->style & WS_VISIBLE) && w.Control(id)->visible ? "1" : "0";
+  }
+  std::vector<DWORD> pixels = ClientPixels(w.window, true);
+  WriteTextFile(out, seen + "\n" + w.Text(IDC_LOWER_TEXT) + "\n" +
+                         std::string((const char*)pixels.data(), pixels.size() * sizeof(DWORD)));
+  WriteTextFile(std::string(control) + "\\release", "");
+}
+
+void StartWindowProbe(SetupProcess& probe, const ReadHold& hold, const std::string& out) {
+  char self[MAX_PATH] = "", settings[1024];
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  const std::string control = hold.Control("held");
+  snprintf(settings, sizeof settings, "%lx|%s|%s",
+           (unsigned long)(UINT_PTR)installState.progressWindow,
+           control.substr(0, control.find_last_of('\\')).c_str(), out.c_str());
+  SetEnvironmentVariableA("KVS_PROBE", settings);
+  SetEnvironmentVariableA("GTEST_FILTER", "WindowProbe.*");
+  SetEnvironmentVariableA("GTEST_ALSO_RUN_DISABLED_TESTS", "1");
+  probe.Start(self);
+  for (const char* name : {"KVS_PROBE", "GTEST_FILTER", "GTEST_ALSO_RUN_DISABLED_TESTS"}) {
+    SetEnvironmentVariableA(name, NULL);
+  }
+}
+
+// While the read of a big file is held, another program finds the window's parts visible and
+// reads the big file's line, and the display shows that line and the full bar, as it does once
+// the copy has ended. Over the lines before it the window paints by time, not by line.
+TEST_F(CopyTest, AHeldBigFileIsOnTheScreenAndVisibleToOtherPrograms) {
+  std::string sections = "[Files]\n";
+  for (int i = 1; i <= 400; ++i) {
+    sections += LongCopyTarget(i) + ",source.txt\n";
+  }
+  Load(sections + "big.bin\n");
+  dist_.AddFile("source.txt", "s");
+  dist_.AddFile("big.bin", std::string(2 << 20, 'b'));
+  ReadHold hold(dist_.File("big.bin"), 1, ReadHold::kHold);
+  if (!hold.Problem().empty()) {
+    GTEST_SKIP() << hold.Problem();
+  }
+  SetDestination(target_.Path());
+  ShowWindow(installState.progressWindow, SW_SHOW);
+  Send(0, 401);
+  TempFolder seen("seen");
+  hold.Arm();
+  SetupProcess probe;
+  StartWindowProbe(probe, hold, seen / "held");
+  PaintCounter counter(installState.progressWindow);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(1, CopyGroupFiles(installState.infHandle, "Files", 0));
+  const DWORD frames = 2 + (GetTickCount() - start) / kProgressFrameIntervalMin;
+  EXPECT_LE(counter.Paints(), (int)(3 * frames + 6)); // and the group's start and end
+  DWORD code = 1;
+  EXPECT_TRUE(probe.WaitForExit(60000, &code) && code == 0);
+  std::vector<DWORD> now = ClientPixels(installState.progressWindow, true);
+  const std::string held = ReadTextFile(seen / "held");
+  EXPECT_EQ(0u, held.find("111\nbig.bin\n")) << held.substr(0, 40);
+  EXPECT_TRUE(held.substr(held.find('\n', 4) + 1) ==
+              std::string((const char*)now.data(), now.size() * sizeof(DWORD)))
+      << "the display showed an older line";
+}
+
 // A read-only source gives a read-only copy, which must be removed all the same.
-TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
+TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFileNorLosesAnOldOne) {
   const char* small = TestDrive("SMALL_DRIVE");
   if (small == nullptr) {
     GTEST_SKIP() << MissingTestDrivesReason();
@@ -463,6 +554,25 @@ TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFile) {
     EXPECT_TRUE(robot.AllMet()) << robot.Report();
     EXPECT_FALSE(FileExists(installState.destinationFolder + std::string("\\big.bin")));
   }
+
+  // A new file one cluster too big for the room beside the old one and the old one's clusters
+  // is not copied over it: that copy would fail too, and the old file would be lost.
+  const std::string old(4096, 'o');
+  WriteTextFile(installState.destinationFolder + std::string("\\big.bin"), old);
+  DWORD sectors, bytes, freeClusters, clusters;
+  ASSERT_TRUE(GetDiskFreeSpaceA((std::string(small) + "\\").c_str(), &sectors, &bytes,
+                                &freeClusters, &clusters));
+  const size_t cluster = (size_t)sectors * bytes;
+  WriteTextFile(installState.destinationFolder + std::string("\\filler"),
+                std::string((freeClusters - 2) * cluster, 'f'));
+  SetFileAttributesA(dist_.File("big.bin").c_str(), FILE_ATTRIBUTE_NORMAL);
+  dist_.AddFile("big.bin", std::string(4 * cluster, 'n'));
+  UiRobot robot;
+  robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+  EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+  EXPECT_TRUE(robot.AllMet()) << robot.Report();
+  EXPECT_TRUE(old == ReadTextFile(installState.destinationFolder + std::string("\\big.bin")))
+      << "the old file was lost";
   DeleteTree(installState.destinationFolder);
 }
 
