@@ -13,6 +13,9 @@
 #include "plan.h"
 #include "setup_dat_writer.h"
 #include "setup_script/text_rules.h"
+#ifdef _WIN32
+#include "shell/system_libraries.h"
+#endif
 
 #ifndef SETUP_VERSION
 #define SETUP_VERSION "0.0.0"
@@ -286,6 +289,9 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  RestrictLibrarySearch(); // vendors run it inside distribution folders of unknown origin
+#endif
   Mode mode = kCheck;
   int modes = 0;
   bool sizes = false;

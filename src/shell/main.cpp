@@ -1,8 +1,14 @@
 #include <windows.h>
 
+#include "../setup_script/setup_api.h"
 #include "host_window.h"
+#include "system_libraries.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  RestrictLibrarySearch();
+  if (!LoadSetupApi() || !LoadCommonControls()) {
+    return 0;
+  }
   if (!RegisterHostClass(instance) || !CreateHostWindow(instance)) {
     return 0;
   }

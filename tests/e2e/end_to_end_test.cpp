@@ -79,6 +79,32 @@ TEST(EndToEnd, MissingSetupFileShowsTheFirstMessage) {
   EXPECT_EQ(0u, exitCode);
 }
 
+// A system library that cannot be loaded (here disabled by the load order) is reported, and the
+// program ends with no window of its own.
+TEST(EndToEnd, MissingSystemLibraryIsReported) {
+  Distribution dist;
+  dist.CopyExample();
+  ScopedRegistryKey loadOrder(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\setup.exe");
+  SetRegistryString(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\setup.exe\\DllOverrides",
+                    "setupapi", "");
+  SetupProcess setup;
+  ASSERT_TRUE(setup.Start(dist.AddSetupExe()));
+  HWND box = setup.WaitForWindow(IsMessageBox);
+  ASSERT_NE(nullptr, box) << setup.Describe();
+  WindowSnapshot shown = setup.Snapshot(box);
+  EXPECT_EQ("Setup Error", shown.caption);
+  char folder[MAX_PATH] = "";
+  GetSystemDirectoryA(folder, MAX_PATH);
+  EXPECT_EQ(0u, shown.MessageText().find("Setup cannot load the system library " +
+                                         std::string(folder) + "\\setupapi.dll.\n\n"))
+      << shown.MessageText();
+  setup.Click(box, IDOK);
+  DWORD exitCode = 99;
+  ASSERT_TRUE(setup.WaitForExit(kExitTimeoutMs, &exitCode));
+  EXPECT_EQ(0u, exitCode);
+  EXPECT_EQ(0, setup.CountVisibleWindows());
+}
+
 TEST(EndToEnd, HostWindowStaysMinimizedEvenWhenStartedMaximized) {
   Distribution dist;
   dist.CopyExample();
@@ -121,11 +147,11 @@ std::string DemoLink(const char* shellFolder) {
 const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 
-// The example distribution with its destination in a temporary folder, runonce.exe's stand-in
-// beside setup.exe, and everything a run may change outside the destination prepared before it
-// and put back after it: RunOnce values (with a "Setup" key, so "Wrapper" is due as well), a
-// compatibility entry for the installed program, links, shell folder values, default_install's
-// keys.
+// The example distribution with its destination in a temporary folder, a runonce.exe planted
+// beside setup.exe (the probe, which logs any start), and everything a run may change outside the
+// destination prepared before it and put back after it: RunOnce values (with a "Setup" key, so
+// "Wrapper" is due as well), a compatibility entry for the installed program, links, shell folder
+// values, default_install's keys.
 class DemoRun {
 public:
   DemoRun() {
@@ -286,10 +312,23 @@ std::string ShownIcon(HWND box, std::string* scores) {
 
 // The typical run: defaults accepted, the option left ticked, everything installed and every
 // finishing step taken.
+// Planted beside setup.exe too: libraries under the names it loads, preferred to the system's
+// by the load order as Windows prefers a file beside the program for a name it does not count as
+// known. Each would log its load into the probe's log.
 TEST(EndToEnd, TypicalRunInstallsTheExampleDistribution) {
   DemoRun run;
   const std::string& destination = run.destination;
   SetupProcess& setup = run.setup;
+  const std::string planted = RunOnceProbe::ExePath();
+  for (const char* name : {"setupapi.dll", "comctl32.dll"}) {
+    ASSERT_TRUE(CopyFileA((planted.substr(0, planted.rfind('\\')) + "\\planted.dll").c_str(),
+                          run.dist.File(name).c_str(), FALSE));
+  }
+  ScopedRegistryKey loadOrder(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\setup.exe");
+  for (const char* name : {"comctl32", "setupapi"}) {
+    SetRegistryString(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\setup.exe\\DllOverrides",
+                      name, "native,builtin");
+  }
   ASSERT_TRUE(setup.Start(run.dist.AddSetupExe()));
   HWND page = setup.WaitForWindow(IsDestinationPage);
   ASSERT_NE(nullptr, page) << setup.Describe();
@@ -357,15 +396,15 @@ TEST(EndToEnd, TypicalRunInstallsTheExampleDistribution) {
     EXPECT_EQ(destination, link.workingDirectory) << where;
     EXPECT_EQ(SW_SHOWNORMAL, link.showCommand) << where;
   }
-  // RunOnce values ("Wrapper" because the "Setup" key is there), "runonce -r" started, the
-  // compatibility entry of the installed program gone.
+  // RunOnce values ("Wrapper" because the "Setup" key is there), the system's runonce started
+  // (and nothing planted run or loaded), the compatibility entry of the installed program gone.
   DWORD type = 0;
   EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv", &value, &type));
   EXPECT_EQ(std::string("grpconv -o", 11), value);
   EXPECT_EQ((DWORD)REG_SZ, type);
   EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &value, &type));
   EXPECT_EQ(std::string("runonce", 8), value);
-  EXPECT_EQ("runonce -r|\r\n", run.probe.Log());
+  EXPECT_EQ(RunOnceProbe::SystemStart(), run.probe.Log());
   EXPECT_FALSE(run.CompatibilityEntryKept());
 }
 

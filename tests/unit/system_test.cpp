@@ -181,7 +181,7 @@ TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
   // Both starts, had there been two, happened by now: once no probe of ours runs, the log is whole.
   EXPECT_TRUE(WaitUntil([&] { return probe.Log().find("|open") != std::string::npos; }, 30000));
   EXPECT_TRUE(WaitUntil([] { return !RunOnceProbe::Running(GetCurrentProcessId()); }, 30000));
-  EXPECT_EQ("runonce -r|open\r\n", probe.Log());
+  EXPECT_EQ(RunOnceProbe::SystemStart("open"), probe.Log());
 }
 
 TEST_F(SystemTest, CompatibilityEntryOfTheInstalledProgramIsDeleted) {
