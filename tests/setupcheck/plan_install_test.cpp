@@ -333,7 +333,7 @@ struct Prediction {
   Machine machine;
   std::vector<std::string> uncertain; // lower-case paths below which any change is allowed
   std::set<std::string> iniFiles;     // lower-case
-  bool runs = false;                  // "runonce -r" is started
+  bool runs = false;                  // the system's runonce is started
   std::map<std::string, std::pair<std::string, std::string>> copies; // the last copy to a target
   std::string problem;
 };
