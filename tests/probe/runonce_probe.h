@@ -17,18 +17,14 @@ public:
   explicit RunOnceProbe(const char* tag = "") {
     SetEnvironmentVariableA("KVS_PROBE_LOG", LogPath().c_str());
     Tag(tag);
-    if (FileExists(SystemProgram()) && !FileExists(Saved())) {
-      MoveFileA(SystemProgram().c_str(), Saved().c_str());
-    }
+    MoveFileA(SystemProgram().c_str(), Saved().c_str()); // kept if a saved one is there
     CopyFileA(ExePath().c_str(), SystemProgram().c_str(), FALSE);
   }
   ~RunOnceProbe() {
     SetEnvironmentVariableA("KVS_PROBE_LOG", NULL);
     SetEnvironmentVariableA("KVS_PROBE_TAG", NULL);
     DeleteFileA(SystemProgram().c_str());
-    if (FileExists(Saved())) {
-      MoveFileA(Saved().c_str(), SystemProgram().c_str());
-    }
+    MoveFileA(Saved().c_str(), SystemProgram().c_str());
   }
   void Tag(const char* tag) const {
     SetEnvironmentVariableA("KVS_PROBE_TAG", tag);
