@@ -36,15 +36,14 @@ public:
   std::string Log() const {
     return FileExists(LogPath()) ? ReadTextFile(LogPath()) : std::string();
   }
-  // The line of one start of the system's runonce as the installer makes it. The probe names
-  // itself where the file really is: for a 32-bit program on a 64-bit system, the folder that
-  // the system folder is redirected to.
+  // One start of the system's runonce as the installer makes it. The probe names itself where
+  // the file is: on a 64-bit system, in the folder the system folder is redirected to.
   static std::string SystemStart(const std::string& tag = "") {
-    char folder[MAX_PATH] = "";
-    std::string real = GetSystemWow64DirectoryA(folder, MAX_PATH) != 0
-                           ? std::string(folder) + "\\runonce.exe"
-                           : SystemProgram();
-    return real + "|\"" + SystemProgram() + "\" -r|" + tag + "\r\n";
+    char real[MAX_PATH] = "";
+    if (GetSystemWow64DirectoryA(real, MAX_PATH) == 0) {
+      GetSystemDirectoryA(real, MAX_PATH);
+    }
+    return std::string(real) + "\\runonce.exe|\"" + SystemProgram() + "\" -r|" + tag + "\r\n";
   }
   static std::string SystemProgram() {
     char folder[MAX_PATH] = "";

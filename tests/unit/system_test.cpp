@@ -151,9 +151,8 @@ TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
   }
 }
 
-// The system's runonce is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed
-// at an empty key nothing is written or started; with the real one the probe records its command
-// line.
+// runonce is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed at an
+// empty key nothing is written or started; with the real one the probe records its command line.
 TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
   SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
