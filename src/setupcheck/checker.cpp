@@ -504,8 +504,9 @@ void Checker::CheckInstallSection() {
 }
 
 // Programs the installer starts or has started, and libraries that it or the system's own
-// libraries load by name. setup.exe takes them from the system folder only, but a system without
-// the search restriction takes a library of such a name from the program's own folder first.
+// libraries load by name. setup.exe names its own by full path, but where the system does not
+// limit its search to the system folder (older systems; the imports of its own libraries), a
+// library of such a name beside setup.exe is found first.
 const char* const kSystemNames[] = {
     "runonce.exe",  "grpconv.exe",  "setupapi.dll",      "comctl32.dll",  "version.dll",
     "uxtheme.dll",  "dwmapi.dll",   "cabinet.dll",       "cfgmgr32.dll",  "devobj.dll",
