@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
   FormatText(installState.setupFilePath, MAX_PATH, "%sSETUP.DAT", installState.moduleFolder);
   CopyText(installState.destinationFolder, MAX_PATH, argv[2]);
   CopyText(installState.groups[0].description, kValueSize, "Copying files...");
+  if (!LoadSetupApi()) {
+    return 1;
+  }
   installState.infHandle = OpenSetupFile(installState.setupFilePath);
   if (installState.infHandle == INVALID_HANDLE_VALUE) {
     fprintf(stderr, "cannot open %s\n", installState.setupFilePath);

@@ -6,6 +6,7 @@
 #include "../setup_script/setup_api.h"
 #include "../setup_script/setup_script.h"
 #include "../setup_script/text_rules.h"
+#include "../shell/system_libraries.h"
 #include "../system/registry_steps.h"
 #include "../system/shortcuts.h"
 #include "../ui/progress_dialog.h"
@@ -41,7 +42,7 @@ int ShowFinishedMessage(HWND owner, const char* text, const char* caption, UINT 
 static HWND OpenProgressWindow(HWND hostWindow) {
   // Dialog 108 holds a common-controls progress bar, whose class must exist before it is made.
   INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&classes);
+  initCommonControls(&classes);
   installState.progressWindow = CreateDialogParamA(
       installState.instance, MAKEINTRESOURCEA(IDD_PROGRESS), hostWindow, ProgressDialogProc, 0);
   return installState.progressWindow;

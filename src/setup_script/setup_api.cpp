@@ -1,39 +1,62 @@
 #include "setup_api.h"
 
+#include "../shell/system_libraries.h"
 #include "install_state.h"
 #include "text_rules.h"
 
+// The Setup API's functions, looked up once in the system's own setupapi.dll.
+static decltype(&SetupOpenInfFileA) openInfFile;
+static decltype(&SetupCloseInfFile) closeInfFile;
+static decltype(&SetupFindFirstLineA) findFirstLine;
+static decltype(&SetupFindNextLine) findNextLine;
+static decltype(&SetupGetLineTextA) getLineText;
+static decltype(&SetupGetLineCountA) getLineCount;
+static decltype(&SetupGetFileCompressionInfoA) getFileCompressionInfo;
+SetDirectoryIdFunction setDirectoryId;
+InstallSectionFunction installSection;
+
+int LoadSetupApi(void) {
+  static const SystemFunction kFunctions[] = {
+      {"SetupOpenInfFileA", &openInfFile},
+      {"SetupCloseInfFile", &closeInfFile},
+      {"SetupFindFirstLineA", &findFirstLine},
+      {"SetupFindNextLine", &findNextLine},
+      {"SetupGetLineTextA", &getLineText},
+      {"SetupGetLineCountA", &getLineCount},
+      {"SetupGetFileCompressionInfoA", &getFileCompressionInfo},
+      {"SetupSetDirectoryIdA", &setDirectoryId},
+      {"SetupInstallFromInfSectionA", &installSection},
+  };
+  return LoadSystemFunctions("setupapi.dll", kFunctions, sizeof kFunctions / sizeof kFunctions[0]);
+}
+
 HINF OpenSetupFile(const char* path) {
-  return SetupOpenInfFileA(path, NULL, INF_STYLE_WIN4, NULL);
+  return openInfFile(path, NULL, INF_STYLE_WIN4, NULL);
 }
 
 void CloseSetupFile(HINF inf) {
-  SetupCloseInfFile(inf);
+  closeInfFile(inf);
 }
 
 int FindFirstLine(HINF inf, const char* section, INFCONTEXT* context) {
-  return SetupFindFirstLineA(inf, section, NULL, context) ? 1 : 0;
+  return findFirstLine(inf, section, NULL, context) ? 1 : 0;
 }
 
 int FindNextLine(INFCONTEXT* context) {
-  return SetupFindNextLine(context, context) ? 1 : 0;
+  return findNextLine(context, context) ? 1 : 0;
 }
 
 int GetLineText(INFCONTEXT* context, char* line) {
-  return SetupGetLineTextA(context, NULL, NULL, NULL, line, kLineSize, NULL) ? 1 : 0;
+  return getLineText(context, NULL, NULL, NULL, line, kLineSize, NULL) ? 1 : 0;
 }
 
 int32_t GetSectionLineCount(HINF inf, const char* section) {
-  return SetupGetLineCountA(inf, section);
+  return getLineCount(inf, section);
 }
-
-SetDirectoryIdFunction setDirectoryId = SetupSetDirectoryIdA;
 
 int SetDestinationDirectoryId(HINF inf, const char* folder) {
   return setDirectoryId(inf, 65600, folder) ? 1 : 0;
 }
-
-InstallSectionFunction installSection = SetupInstallFromInfSectionA;
 
 int InstallDefaultSection(HWND owner, HINF inf) {
   return installSection(owner, inf, "default_install", SPINST_INIFILES | SPINST_REGISTRY, NULL,
@@ -48,7 +71,7 @@ uint32_t GetInstalledFileSize(const char* sourcePath) {
   DWORD targetSize = 0;
   UINT compressionType = 0;
   // Only the target size is used; a source that cannot be examined counts 0 bytes.
-  SetupGetFileCompressionInfoA(sourcePath, &actualName, &sourceSize, &targetSize, &compressionType);
+  getFileCompressionInfo(sourcePath, &actualName, &sourceSize, &targetSize, &compressionType);
   if (actualName != NULL) {
     LocalFree(actualName);
   }

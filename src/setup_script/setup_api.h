@@ -6,6 +6,10 @@
 #include <setupapi.h>
 #include <stdint.h>
 
+// Looks up every Setup API function this file calls in the system's setupapi.dll, once, before
+// anything else here is used. Returns 0, after telling the user, when that fails.
+int LoadSetupApi(void);
+
 // Opens a Windows 4 style INF; INVALID_HANDLE_VALUE on failure.
 HINF OpenSetupFile(const char* path);
 void CloseSetupFile(HINF inf);
@@ -20,15 +24,16 @@ int32_t GetSectionLineCount(HINF inf, const char* section);
 
 // Binds directory id 65600 to the destination folder.
 int SetDestinationDirectoryId(HINF inf, const char* folder);
-// The platform call behind it, which Wine never refuses for our id: tests put a refusing
-// stand-in here.
+// The platform call behind it (set by LoadSetupApi), which Wine never refuses for our id: tests
+// put a refusing stand-in here.
 typedef BOOL(WINAPI* SetDirectoryIdFunction)(HINF, DWORD, PCSTR);
 extern SetDirectoryIdFunction setDirectoryId;
 // Carries out "default_install" with its INI-file and registry operations only. On failure the
 // reason is in the thread's last error.
 int InstallDefaultSection(HWND owner, HINF inf);
-// The platform call behind InstallDefaultSection. Wine's Setup API never refuses an INI-file or
-// registry line, so tests put a refusing stand-in here to reach the failure path.
+// The platform call behind InstallDefaultSection (set by LoadSetupApi). Wine's Setup API never
+// refuses an INI-file or registry line, so tests put a refusing stand-in here to reach the
+// failure path.
 typedef BOOL(WINAPI* InstallSectionFunction)(HWND, HINF, PCSTR, UINT, HKEY, PCSTR, UINT,
                                              PSP_FILE_CALLBACK_A, PVOID, HDEVINFO,
                                              PSP_DEVINFO_DATA);

@@ -63,6 +63,7 @@ private:
   void CheckGroupLine(const std::string& text, int line, int64_t* size);
   int32_t CheckCachedSize(const Group& group, bool* valid, int* line);
   void CheckInstallSection();
+  void CheckSystemNames();
 
   std::string folder_;
   int64_t cluster_;
@@ -511,7 +512,39 @@ void Checker::CheckInstallSection() {
       "[default_install] never uses %65600%, the folder the user installs to");
 }
 
+// Programs the installer starts or has started, and libraries that it or the system's own
+// libraries load by name. setup.exe names its own by full path, but where the system does not
+// limit its search to the system folder (older systems; the imports of its own libraries), a
+// library of such a name beside setup.exe is found first.
+const char* const kSystemNames[] = {
+    "runonce.exe",  "grpconv.exe",  "setupapi.dll",      "comctl32.dll",  "version.dll",
+    "uxtheme.dll",  "dwmapi.dll",   "cabinet.dll",       "cfgmgr32.dll",  "devobj.dll",
+    "wintrust.dll", "crypt32.dll",  "msasn1.dll",        "cryptbase.dll", "cryptsp.dll",
+    "sspicli.dll",  "secur32.dll",  "userenv.dll",       "profapi.dll",   "propsys.dll",
+    "apphelp.dll",  "ntmarta.dll",  "shfolder.dll",      "linkinfo.dll",  "mpr.dll",
+    "netapi32.dll", "winmm.dll",    "msimg32.dll",       "oleaut32.dll",  "riched20.dll",
+    "dbghelp.dll",  "msi.dll",      "windowscodecs.dll", "wldp.dll",      "shell32.dll",
+    "ole32.dll",    "advapi32.dll", "user32.dll",        "gdi32.dll",     "kernel32.dll",
+    "msvcrt.dll",
+};
+
+void Checker::CheckSystemNames() {
+  for (const char* name : kSystemNames) {
+    int64_t size = 0;
+    if (FindBelow(folder_, name, &size) != kRegularFile) {
+      continue;
+    }
+    bool program = std::string(name).find(".exe") != std::string::npos;
+    Add(0, kWarning,
+        Quoted(name) + " beside setup.exe has the name of a system " +
+            (program ? "program" : "library") +
+            ": a system that does not limit its search to the system folder may " +
+            (program ? "start" : "load") + " it in place of its own; keep it in a subfolder");
+  }
+}
+
 void Checker::Run() {
+  CheckSystemNames();
   if (!OpenSetupFile()) {
     return;
   }

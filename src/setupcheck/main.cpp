@@ -15,6 +15,9 @@
 #include "setup_dat_writer.h"
 #include "text_helpers.h"
 #include "setup_script/text_rules.h"
+#ifdef _WIN32
+#include "shell/system_libraries.h"
+#endif
 
 #ifndef SETUP_VERSION
 #define SETUP_VERSION "0.0.0"
@@ -303,6 +306,9 @@ int UseCodePage(long codePage, std::initializer_list<std::string*> names) {
 } // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  RestrictLibrarySearch(); // vendors run it inside distribution folders of unknown origin
+#endif
   Mode mode = kCheck;
   int modes = 0;
   bool sizes = false;

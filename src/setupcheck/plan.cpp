@@ -156,7 +156,7 @@ void Planner::PlanFinishing() {
   grpConv.type = kRegSz;
   grpConv.data = std::string("grpconv -o") + '\0';
   grpConv.requiredKey = kRunOnce;
-  Add(kStepRun, "runonce -r", 0).requiredKey = kRunOnce;
+  Add(kStepRun, "<system folder>\\runonce.exe -r", 0).requiredKey = kRunOnce;
 }
 
 bool Planner::Run(std::string* problem) {
@@ -211,8 +211,9 @@ void Planner::NoteMachine() {
   }
   plan_->machine.push_back("setup.exe is a 32-bit program: on 64-bit Windows its HKLM\\Software "
                            "keys lie under HKLM\\Software\\WOW6432Node");
-  plan_->machine.push_back("RunOnce is written and \"runonce -r\" started only where the RunOnce "
-                           "key exists and the user may write it (administrators)");
+  plan_->machine.push_back("RunOnce is written and the system folder's runonce.exe started only "
+                           "where the RunOnce key exists and the user may write it "
+                           "(administrators)");
 }
 
 } // namespace plan_detail

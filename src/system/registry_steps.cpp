@@ -4,6 +4,7 @@
 
 #include "../setup_script/install_state.h"
 #include "../setup_script/text_rules.h"
+#include "../shell/system_libraries.h"
 
 void ClearCompatibilityLayer(void) {
   char valueName[256];
@@ -38,7 +39,12 @@ void ScheduleRunOnce(int runNow) {
   static const char kGrpConv[] = "grpconv -o";
   RegSetValueExA(runOnce, "GrpConv", 0, REG_SZ, (const BYTE*)kGrpConv, sizeof kGrpConv);
   RegCloseKey(runOnce);
-  if (runNow) {
-    WinExec("runonce -r", SW_SHOWNORMAL);
+  // The system's own runonce by its full path: by name alone, a runonce.exe beside setup.exe
+  // would be found first. Quoted, as the system folder may hold a space.
+  char program[MAX_PATH];
+  char command[MAX_PATH + 8];
+  if (runNow && SystemFilePath(program, sizeof program, "runonce.exe") &&
+      FormatText(command, sizeof command, "\"%s\" -r", program)) {
+    WinExec(command, SW_SHOWNORMAL);
   }
 }

@@ -22,6 +22,8 @@ namespace {
 
 // Generous: where 32-bit programs run through qemu, setup.exe takes about a minute to start.
 const DWORD kExitTimeoutMs = 180000;
+// Wine's settings for setup.exe alone, such as the load order of its libraries.
+const std::string kSetupAppDefaults = "Software\\Wine\\AppDefaults\\setup.exe";
 
 HWND FindHostWindow(DWORD processId) {
   HWND found = NULL;
@@ -79,6 +81,24 @@ TEST(EndToEnd, MissingSetupFileShowsTheFirstMessage) {
   EXPECT_EQ(0u, exitCode);
 }
 
+// A system library that cannot be loaded (disabled by the load order) is reported, no crash.
+TEST(EndToEnd, MissingSystemLibraryIsReported) {
+  Distribution dist;
+  dist.CopyExample();
+  ScopedRegistryKey loadOrder(HKEY_CURRENT_USER, kSetupAppDefaults);
+  SetRegistryString(HKEY_CURRENT_USER, kSetupAppDefaults + "\\DllOverrides", "setupapi", "");
+  SetupProcess setup;
+  ASSERT_TRUE(setup.Start(dist.AddSetupExe()));
+  HWND box = setup.WaitForWindow(IsMessageBox);
+  ASSERT_NE(nullptr, box) << setup.Describe();
+  EXPECT_EQ(0u, setup.Snapshot(box).MessageText().find("Setup cannot load the system library "));
+  EXPECT_NE(std::string::npos, setup.Snapshot(box).MessageText().find("\\setupapi.dll.\n\n"));
+  setup.Click(box, IDOK);
+  DWORD exitCode = 99;
+  ASSERT_TRUE(setup.WaitForExit(kExitTimeoutMs, &exitCode));
+  EXPECT_EQ(0u, exitCode);
+}
+
 TEST(EndToEnd, HostWindowStaysMinimizedEvenWhenStartedMaximized) {
   Distribution dist;
   dist.CopyExample();
@@ -121,11 +141,11 @@ std::string DemoLink(const char* shellFolder) {
 const char kRunOnce[] = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
 const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 
-// The example distribution with its destination in a temporary folder, runonce.exe's stand-in
-// beside setup.exe, and everything a run may change outside the destination prepared before it
-// and put back after it: RunOnce values (with a "Setup" key, so "Wrapper" is due as well), a
-// compatibility entry for the installed program, links, shell folder values, default_install's
-// keys.
+// The example distribution with its destination in a temporary folder, a runonce.exe planted
+// beside setup.exe (the probe, which logs any start), and everything a run may change outside the
+// destination prepared before it and put back after it: RunOnce values (with a "Setup" key, so
+// "Wrapper" is due as well), a compatibility entry for the installed program, links, shell folder
+// values, default_install's keys.
 class DemoRun {
 public:
   DemoRun() {
@@ -285,11 +305,21 @@ std::string ShownIcon(HWND box, std::string* scores) {
 }
 
 // The typical run: defaults accepted, the option left ticked, everything installed and every
-// finishing step taken.
+// finishing step taken. Planted beside setup.exe too: libraries named as those it loads, which
+// the load order prefers to the system's (as Windows does for a name it does not count as
+// known); each would log its load into the probe's log.
 TEST(EndToEnd, TypicalRunInstallsTheExampleDistribution) {
   DemoRun run;
   const std::string& destination = run.destination;
   SetupProcess& setup = run.setup;
+  const std::string probe = RunOnceProbe::ExePath();
+  const std::string planted = probe.substr(0, probe.rfind('\\')) + "\\planted.dll";
+  ScopedRegistryKey loadOrder(HKEY_CURRENT_USER, kSetupAppDefaults);
+  for (const std::string name : {"comctl32", "setupapi"}) {
+    ASSERT_TRUE(CopyFileA(planted.c_str(), run.dist.File(name + ".dll").c_str(), FALSE));
+    SetRegistryString(HKEY_CURRENT_USER, kSetupAppDefaults + "\\DllOverrides", name,
+                      "native,builtin");
+  }
   ASSERT_TRUE(setup.Start(run.dist.AddSetupExe()));
   HWND page = setup.WaitForWindow(IsDestinationPage);
   ASSERT_NE(nullptr, page) << setup.Describe();
@@ -357,15 +387,15 @@ TEST(EndToEnd, TypicalRunInstallsTheExampleDistribution) {
     EXPECT_EQ(destination, link.workingDirectory) << where;
     EXPECT_EQ(SW_SHOWNORMAL, link.showCommand) << where;
   }
-  // RunOnce values ("Wrapper" because the "Setup" key is there), "runonce -r" started, the
-  // compatibility entry of the installed program gone.
+  // RunOnce values ("Wrapper" because the "Setup" key is there), the system's runonce started
+  // (and nothing planted run or loaded), the compatibility entry of the installed program gone.
   DWORD type = 0;
   EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv", &value, &type));
   EXPECT_EQ(std::string("grpconv -o", 11), value);
   EXPECT_EQ((DWORD)REG_SZ, type);
   EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper", &value, &type));
   EXPECT_EQ(std::string("runonce", 8), value);
-  EXPECT_EQ("runonce -r|\r\n", run.probe.Log());
+  EXPECT_EQ(RunOnceProbe::SystemStart(), run.probe.Log());
   EXPECT_FALSE(run.CompatibilityEntryKept());
 }
 

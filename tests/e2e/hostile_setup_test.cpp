@@ -601,8 +601,6 @@ void Prepare(CaseRun* c) {
   WriteTextFile(dist + "\\SETUP.DAT", text);
   c->exe = dist + "\\setup.exe";
   CopyFileA(SetupExePath().c_str(), c->exe.c_str(), FALSE);
-  // The stand-in for the shell's runonce.exe, so that no RunOnce entry of the prefix is run.
-  CopyFileA(RunOnceProbe::ExePath().c_str(), (dist + "\\runonce.exe").c_str(), FALSE);
   c->before = Snapshot(sandbox.Path());
 }
 
@@ -675,6 +673,7 @@ void RunCampaign(const std::vector<HostileCase>& cases) {
   } view;
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
   SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  RunOnceProbe probe; // the system's runonce for the campaign: no RunOnce entry of the prefix runs
   const std::string links[] = {ShellFolder("Programs"), ShellFolder("Desktop")};
   const Tree linksBefore[] = {Snapshot(links[0]), Snapshot(links[1])};
   char windows[MAX_PATH];

@@ -1,6 +1,7 @@
-/* Stands in for the shell's "runonce" in tests: appends its command line to the file named by
-   KVS_PROBE_LOG, followed by the text of KVS_PROBE_TAG, one line per start. Without
-   KVS_PROBE_LOG it does nothing, so it is harmless wherever it is found first. */
+/* Stands in for the shell's "runonce" in tests: appends its own path, its command line and the
+   text of KVS_PROBE_TAG to the file named by KVS_PROBE_LOG, one line per start. Built as a
+   library (PROBE_LIBRARY) it records each load so, standing in for a planted library. Without
+   KVS_PROBE_LOG it does nothing, so it is harmless wherever it is found. */
 #include <windows.h>
 
 static DWORD TextLength(const char* text) {
@@ -11,14 +12,12 @@ static DWORD TextLength(const char* text) {
   return length;
 }
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
+static int Record(HMODULE module) {
   char logPath[MAX_PATH];
   char tag[64];
+  char self[MAX_PATH] = "";
   DWORD length = GetEnvironmentVariableA("KVS_PROBE_LOG", logPath, sizeof logPath);
-  (void)instance;
-  (void)previous;
-  (void)arguments;
-  (void)show;
+  GetModuleFileNameA(module, self, sizeof self);
   if (length == 0 || length >= sizeof logPath) {
     return 0;
   }
@@ -35,6 +34,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int 
   }
   const char* commandLine = GetCommandLineA();
   DWORD written;
+  WriteFile(file, self, TextLength(self), &written, NULL);
+  WriteFile(file, "|", 1, &written, NULL);
   WriteFile(file, commandLine, TextLength(commandLine), &written, NULL);
   WriteFile(file, "|", 1, &written, NULL);
   WriteFile(file, tag, TextLength(tag), &written, NULL);
@@ -42,3 +43,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int 
   CloseHandle(file);
   return 0;
 }
+
+#ifdef PROBE_LIBRARY
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) {
+    Record(instance);
+  }
+  return TRUE;
+}
+#else
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int show) {
+  (void)instance;
+  (void)previous;
+  (void)arguments;
+  (void)show;
+  return Record(NULL);
+}
+#endif

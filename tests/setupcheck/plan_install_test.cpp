@@ -352,7 +352,7 @@ struct Prediction {
   Machine machine;
   std::vector<std::string> uncertain; // lower-case paths below which any change is allowed
   std::set<std::string> iniFiles;     // lower-case
-  bool runs = false;                  // "runonce -r" is started
+  bool runs = false;                  // the system's runonce is started
   std::map<std::string, std::pair<std::string, std::string>> copies; // the last copy to a target
   std::string problem;
 };
@@ -663,12 +663,6 @@ int64_t ClusterSize() {
   return (int64_t)sectorsPerCluster * bytesPerSector;
 }
 
-// The runonce stand-in, built beside the other test programs.
-std::string ProbePath() {
-  const char* path = getenv("RUNONCE_PROBE");
-  return path == nullptr ? RunOnceProbe::ExePath() : path[0] == '/' ? WindowsPath(path) : path;
-}
-
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
                        const MachineSetting& setting) {
   SCOPED_TRACE(name);
@@ -686,7 +680,8 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   GetWindowsDirectoryA(windows, sizeof windows);
   places.windows = windows;
   std::string exe = dist.AddSetupExe();
-  CopyFileA(ProbePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
+  // Planted beside setup.exe, where it must not be started; the system's is the probe too.
+  CopyFileA(RunOnceProbe::ExePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
   RunOnceProbe probe;
   const std::string installed = plan.destination + "\\" + checked.exeName + ".exe";
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
@@ -758,7 +753,7 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   for (const auto& [key, copy] : predicted.copies) {
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
-  EXPECT_EQ(predicted.runs ? "runonce -r|\r\n" : "", probe.Log());
+  EXPECT_EQ(predicted.runs ? RunOnceProbe::SystemStart() : "", probe.Log());
 
   Undo(before, after);
   DeleteRegistryValue(HKEY_CURRENT_USER, kLayers, installed);

@@ -7,11 +7,17 @@
 #include <string.h>
 
 #include "setup_script/install_state.h"
+#include "setup_script/setup_api.h"
 #include "setup_script/setup_script.h"
 #include "shell/host_window.h"
+#include "shell/system_libraries.h"
 #include "ui/progress_dialog.h"
 
 REGSAM registryView = 0;
+
+// The system libraries the installer's code calls through, looked up as setup.exe does at its
+// start, before any test runs.
+static const int librariesLoaded = LoadSetupApi() && LoadCommonControls();
 
 std::string WindowsPath(const std::string& unixPath) {
   std::string path = "Z:" + unixPath;

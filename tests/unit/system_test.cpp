@@ -151,7 +151,7 @@ TEST(RegistrySteps, RunOnceValuesWithAndWithoutTheSetupKey) {
   }
 }
 
-// "runonce -r" is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed at an
+// runonce is started only when the RunOnce key opened: with HKEY_LOCAL_MACHINE pointed at an
 // empty key nothing is written or started; with the real one the probe records its command line.
 TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
   SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
@@ -181,7 +181,7 @@ TEST(RegistrySteps, RunOnceIsStartedOnlyWhenItsKeyOpens) {
   // Both starts, had there been two, happened by now: once no probe of ours runs, the log is whole.
   EXPECT_TRUE(WaitUntil([&] { return probe.Log().find("|open") != std::string::npos; }, 30000));
   EXPECT_TRUE(WaitUntil([] { return !RunOnceProbe::Running(GetCurrentProcessId()); }, 30000));
-  EXPECT_EQ("runonce -r|open\r\n", probe.Log());
+  EXPECT_EQ(RunOnceProbe::SystemStart("open"), probe.Log());
 }
 
 TEST_F(SystemTest, CompatibilityEntryOfTheInstalledProgramIsDeleted) {
