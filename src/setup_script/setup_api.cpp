@@ -66,6 +66,17 @@ int InstallDefaultSection(HWND owner, HINF inf) {
 }
 
 uint32_t GetInstalledFileSize(const char* sourcePath) {
+  // Wine's Setup API turns a double-byte path into Unicode one byte short per double-byte
+  // character: the name it examines runs on into the memory after it, and its copy back writes
+  // past its own buffer. Such a path is given in its short form, which Wine makes of ASCII only;
+  // Windows, which converts it right, then examines the same file by another name.
+  char shortPath[MAX_PATH];
+  if (CountCharacters(sourcePath) != TextLength(sourcePath)) {
+    DWORD length = GetShortPathNameA(sourcePath, shortPath, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) {
+      sourcePath = shortPath;
+    }
+  }
   char* actualName = NULL;
   DWORD sourceSize = 0;
   DWORD targetSize = 0;
@@ -161,7 +172,10 @@ static int64_t RoundUp(int64_t bytes, int64_t cluster) {
   if (bytes <= 0) {
     return 0;
   }
-  return (bytes + cluster - 1) / cluster * cluster;
+  // Both are positive here: unsigned arithmetic gives the same clusters without signed 64-bit
+  // division helpers in the program, and cannot overflow.
+  uint64_t clusters = ((uint64_t)bytes + (uint64_t)cluster - 1) / (uint64_t)cluster;
+  return (int64_t)(clusters * (uint64_t)cluster);
 }
 
 static int64_t ExistingFileSize(const char* path) {
