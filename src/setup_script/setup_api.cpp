@@ -22,6 +22,21 @@ int GetLineText(INFCONTEXT* context, char* line) {
   return SetupGetLineTextA(context, NULL, NULL, NULL, line, kLineSize, NULL) ? 1 : 0;
 }
 
+int GetLineField(INFCONTEXT* context, DWORD index, char* text, DWORD size) {
+  return SetupGetStringFieldA(context, index, text, size, NULL) ? 1 : 0;
+}
+
+int GetLineIntField(INFCONTEXT* context, DWORD index, int* value) {
+  INT number = 0;
+  int found = SetupGetIntField(context, index, &number) ? 1 : 0;
+  *value = found ? number : 0;
+  return found;
+}
+
+DWORD GetLineFieldCount(INFCONTEXT* context) {
+  return SetupGetFieldCount(context);
+}
+
 int32_t GetSectionLineCount(HINF inf, const char* section) {
   return SetupGetLineCountA(inf, section);
 }
@@ -34,11 +49,15 @@ int SetDestinationDirectoryId(HINF inf, const char* folder) {
 
 InstallSectionFunction installSection = SetupInstallFromInfSectionA;
 
-int InstallDefaultSection(HWND owner, HINF inf) {
-  return installSection(owner, inf, "default_install", SPINST_INIFILES | SPINST_REGISTRY, NULL,
-                        NULL, 0, NULL, NULL, NULL, NULL)
+int InstallSectionByName(HWND owner, HINF inf, const char* section) {
+  return installSection(owner, inf, section, SPINST_INIFILES | SPINST_REGISTRY, NULL, NULL, 0, NULL,
+                        NULL, NULL, NULL)
              ? 1
              : 0;
+}
+
+int InstallDefaultSection(HWND owner, HINF inf) {
+  return InstallSectionByName(owner, inf, "default_install");
 }
 
 uint32_t GetInstalledFileSize(const char* sourcePath) {

@@ -629,6 +629,59 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
   return outcome;
 }
 
+// ---- Removing it with the real uninstall.exe ----------------------------------------------------
+
+std::string UninstallExePath() {
+  const char* path = getenv("UNINSTALL_EXE");
+  return path == nullptr  ? BuildFolder() + "\\uninstall.exe"
+         : path[0] == '/' ? WindowsPath(path)
+                          : path;
+}
+
+struct Removal {
+  std::string problem;
+  std::string question, closing; // "caption: text"
+};
+
+// Answers Yes to the question, follows the copy that does the removal, and presses OK on its
+// closing message; every file the removal left in the temporary folder is a problem.
+Removal Remove(const std::string& program) {
+  Removal removal;
+  SetupProcess first;
+  if (!first.Start(program)) {
+    removal.problem = "uninstall.exe did not start";
+    return removal;
+  }
+  HWND question = first.WaitForWindow(IsMessageBox);
+  if (question == NULL) {
+    removal.problem = "no question: " + first.Describe();
+    return removal;
+  }
+  WindowSnapshot asked = first.Snapshot(question);
+  removal.question = asked.caption + ": " + asked.MessageText();
+  SetupProcess copy;
+  if (!Press(first, question, IDYES) || !first.WaitForExit(kRunTimeoutMs, nullptr) ||
+      !copy.FollowChildOf(first.ProcessId())) {
+    removal.problem = "no copy took over the removal";
+    return removal;
+  }
+  HWND closing = copy.WaitForWindow(IsMessageBox, kRunTimeoutMs);
+  if (closing == NULL) {
+    removal.problem = "no closing message: " + copy.Describe();
+    return removal;
+  }
+  WindowSnapshot closed = copy.Snapshot(closing);
+  removal.closing = closed.caption + ": " + closed.MessageText();
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  auto copiesLeft = [&] { return EntryNames(temp).find("kvs-uninstall-") != std::string::npos; };
+  if (!Press(copy, closing, IDOK) || !copy.WaitForExit(kRunTimeoutMs, nullptr) ||
+      !WaitUntil([&] { return !copiesLeft(); }, 30000)) {
+    removal.problem = "the copy did not end, or left itself: " + EntryNames(temp);
+  }
+  return removal;
+}
+
 // ---- One install, compared --------------------------------------------------------------------
 
 struct MachineSetting {
@@ -648,6 +701,74 @@ int64_t ClusterSize() {
 std::string ProbePath() {
   const char* path = getenv("RUNONCE_PROBE");
   return path == nullptr ? RunOnceProbe::ExePath() : path[0] == '/' ? WindowsPath(path) : path;
+}
+
+// What a removal cannot put back as it was before the install: what default_install deleted,
+// values, INI entries, files and folders that were there before and that the install changed or
+// named, the shell's RunOnce values, sizes.txt in the distribution, and what the plan marks.
+std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, const Places& places,
+                                     const Prediction& predicted) {
+  std::vector<std::string> paths = predicted.uncertain;
+  paths.push_back(Lower(std::string("hklm\\") + kRunOnce));
+  paths.push_back(Lower(std::string("hkcu\\") + kLayers));
+  paths.push_back(Lower(places.setupFolder));
+  for (const PlanStep& step : plan.steps) {
+    std::string key = KeyPath(step.path);
+    if (step.kind == kStepDeleteKey || step.kind == kStepDeleteValue) {
+      paths.push_back(key);
+    } else if (step.kind == kStepValue && before.keys.count(key) != 0 &&
+               before.keys.at(key).values.count(Lower(step.name)) != 0) {
+      paths.push_back(key + " \"" + Lower(step.name) + "\"");
+    } else if (step.kind == kStepFile || step.kind == kStepFolder || step.kind == kStepIni) {
+      std::string file = Lower(StepFile(step, places));
+      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size()));
+      bool outside = (name + "\\").find("\\..\\") != std::string::npos ||
+                     name.find(':') != std::string::npos; // left by the removal
+      if (before.files.count(file) != 0 || (step.kind == kStepFile && outside)) {
+        paths.push_back(file);
+      }
+    }
+  }
+  return paths;
+}
+
+// Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
+// ship them, removes the installation with it, and compares the machine with the one before.
+Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
+                         const Places& places, const Machine& before,
+                         const std::set<std::string>& iniFiles, bool withClasses,
+                         const Prediction& predicted) {
+  std::string program = plan.destination + "\\uninstall.exe";
+  CopyFileA(UninstallExePath().c_str(), program.c_str(), TRUE);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
+  Removal removal = Remove(program);
+  Machine removed = TakeSnapshot(iniFiles, withClasses);
+  EXPECT_EQ("", removal.problem);
+  EXPECT_EQ(checked.title + ": Do you want to remove " + checked.appName +
+                " and all of its components from your computer?",
+            removal.question);
+  EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
+            removal.closing);
+  std::vector<std::string> differences = Difference(before, removed, iniFiles);
+  std::vector<std::string> unexpected =
+      WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
+  // A folder that still holds something stays, rightly; an empty one left is a fault.
+  unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
+                                  [&](const std::string& line) {
+                                    std::string folder = line.substr(line.find(' ') + 1) + "\\";
+                                    return StartsWith(line, "+folder ") &&
+                                           std::any_of(differences.begin(), differences.end(),
+                                                       [&](const std::string& other) {
+                                                         return other.find(" " + folder) !=
+                                                                std::string::npos;
+                                                       });
+                                  }),
+                   unexpected.end());
+  printf("[removal] %u lines of difference from the machine before, %u not as planned\n",
+         (unsigned)differences.size(), (unsigned)unexpected.size());
+  EXPECT_EQ("", Joined(unexpected)) << "left or changed by the removal; all differences:\n"
+                                    << Joined(differences);
+  return removed;
 }
 
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
@@ -740,6 +861,9 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? "runonce -r|\r\n" : "", probe.Log());
+  if (outcome.problem.empty()) {
+    after = RemoveAndCompare(plan, checked, dist, places, before, iniFiles, withClasses, predicted);
+  }
 
   Undo(before, after);
   DeleteRegistryValue(HKEY_CURRENT_USER, kLayers, installed);

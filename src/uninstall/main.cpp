@@ -1,0 +1,25 @@
+#include <windows.h>
+
+#include "../setup_script/install_state.h"
+#include "relaunch.h"
+#include "uninstall_driver.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  installState.instance = instance;
+  char programPath[MAX_PATH];
+  HANDLE firstProcess = NULL;
+  if (ReadCopyCommandLine(GetCommandLineA(), &firstProcess, programPath)) {
+    // The installed program must have ended before its file can be removed; one that does not
+    // end in time leaves its file named in the closing message.
+    WaitForSingleObject(firstProcess, 60000);
+    CloseHandle(firstProcess);
+    RunUninstall(programPath, 1);
+    return 0;
+  }
+  DWORD length = GetModuleFileNameA(NULL, programPath, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    programPath[0] = '\0'; // cut: loading reports the setup file as missing
+  }
+  RunUninstall(programPath, 0);
+  return 0;
+}
