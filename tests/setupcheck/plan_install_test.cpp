@@ -884,6 +884,65 @@ TEST(PlanMatchesInstall, Example) {
   InstallAndCompare("examples/demo", dist, choices, setting);
 }
 
+// A document the user saved in the installed folder stays with its folder; a read-only file goes;
+// a file held open is named and stays, with the program that removes it and the Uninstall entry;
+// a second run, once it is closed, removes it and the program.
+TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
+  Distribution dist;
+  dist.CopyExample();
+  const std::string key =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvara Demo";
+  std::string setupDat = ReadTextFile(dist.File("SETUP.DAT"));
+  setupDat.insert(setupDat.find("[Demo.AddReg]") + 14,
+                  "HKLM,Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%APPNAME%,"
+                  "UninstallString,,\"\"\"%65600%\\uninstall.exe\"\"\"\n");
+  dist.SetSetupDat(setupDat);
+  TempFolder target("removal");
+  const std::string folder = target / "Kelvara Demo";
+  ScopedRegistryKey appPath(HKEY_LOCAL_MACHINE, std::string(kAppPaths) + "KDemo.exe");
+  appPath.SetString("Path", folder);
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  std::string exe = dist.AddSetupExe();
+  CopyFileA(ProbePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
+  RunOnceProbe probe;
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
+  CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+  SetFileAttributesA((folder + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteTextFile(folder + "\\help\\notes.txt", "the user's own");
+  const std::string heldFile = folder + "\\data\\levels.dat";
+  HANDLE held =
+      CreateFileA(heldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  Removal first = Remove(folder + "\\uninstall.exe");
+  CloseHandle(held);
+  EXPECT_EQ("", first.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
+            "these files, which are in use:\n\n" +
+                heldFile + "\n\nClose the programs that use them, then remove Kelvara Demo again.",
+            first.closing);
+  EXPECT_EQ("SETUP.DAT data help uninstall.exe ", EntryNames(folder));
+  EXPECT_EQ("notes.txt ", EntryNames(folder + "\\help"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara"));
+  std::string uninstallString;
+  EXPECT_TRUE(
+      ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &uninstallString));
+
+  Removal second = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", second.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.",
+            second.closing);
+  EXPECT_EQ("help ", EntryNames(folder));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key.substr(5)));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Kelvara"));
+  DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
+}
+
 // Every case of the checker's that installs (no error), with its own default destination.
 TEST(PlanMatchesInstall, CheckerCases) {
   const std::string cases = SourcePath("tests/setupcheck/cases");
