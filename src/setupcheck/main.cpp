@@ -24,6 +24,7 @@ const char kUsage[] =
     "usage: setupcheck [--json] [--sizes] [--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck --plan [--json] [--destination DIR] [--without N]... [--cluster N] "
     "DISTRIBUTION-FOLDER\n"
+    "       setupcheck --plan --uninstall [--json] [--destination DIR] DISTRIBUTION-FOLDER\n"
     "       setupcheck --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck --init --app NAME --exe NAME FOLDER\n"
     "       setupcheck --help | --version\n";
@@ -40,6 +41,8 @@ const char kHelp[] =
     "                   depends on the machine is marked as such\n"
     "  --destination DIR  the plan for a destination chosen on the destination page\n"
     "  --without N      the plan with optional group N's box cleared (repeatable)\n"
+    "  --uninstall      the plan of removing the install with uninstall.exe: links, every\n"
+    "                   group's files, registry values and INI entries, empty folders\n"
     "  --write-sizes    puts the measured SizeN lines into [KVSetup] of SETUP.DAT itself,\n"
     "                   keeping every other byte\n"
     "  --init           writes a first SETUP.DAT listing every file in FOLDER, for the\n"
@@ -150,7 +153,7 @@ bool Check(const char* folder, long cluster, CheckResult* result) {
   return true;
 }
 
-int RunPlan(const char* folder, const PlanChoices& choices, bool json) {
+int RunPlan(const char* folder, const PlanChoices& choices, bool removal, bool json) {
   CheckResult result;
   if (!Check(folder, (long)choices.cluster, &result)) {
     return 1;
@@ -164,7 +167,7 @@ int RunPlan(const char* folder, const PlanChoices& choices, bool json) {
   }
   Plan plan;
   std::string problem;
-  if (!MakePlan(result, folder, choices, &plan, &problem)) {
+  if (!(removal ? MakeRemovalPlan : MakePlan)(result, folder, choices, &plan, &problem)) {
     fprintf(stderr, "setupcheck: no plan: %s\n", problem.c_str());
     return 1;
   }
@@ -290,6 +293,7 @@ int main(int argc, char** argv) {
   int modes = 0;
   bool sizes = false;
   bool json = false;
+  bool removal = false;
   long cluster = kDefaultClusterSize;
   PlanChoices choices;
   std::string appName;
@@ -313,6 +317,8 @@ int main(int argc, char** argv) {
     } else if (strcmp(arg, "--plan") == 0) {
       mode = kPlan;
       ++modes;
+    } else if (strcmp(arg, "--uninstall") == 0) {
+      removal = true;
     } else if (strcmp(arg, "--write-sizes") == 0) {
       mode = kWriteSizes;
       ++modes;
@@ -352,7 +358,7 @@ int main(int argc, char** argv) {
   if (folder == nullptr) {
     return Usage("no folder given");
   }
-  bool planOptions = !choices.destination.empty() || !choices.without.empty();
+  bool planOptions = !choices.destination.empty() || !choices.without.empty() || removal;
   if ((planOptions && mode != kPlan) || ((haveApp || haveExe) && mode != kInit) ||
       (sizes && mode != kCheck) || (json && mode != kCheck && mode != kPlan)) {
     return Usage("an option that does not belong to this command");
@@ -360,7 +366,10 @@ int main(int argc, char** argv) {
   switch (mode) {
   case kPlan:
     choices.cluster = cluster;
-    return RunPlan(folder, choices, json);
+    if (removal && !choices.without.empty()) {
+      return Usage("--without does not change a removal: it takes every group's files");
+    }
+    return RunPlan(folder, choices, removal, json);
   case kWriteSizes:
     return RunWriteSizes(folder, cluster);
   case kInit:

@@ -23,7 +23,24 @@ enum : uint32_t {
   kRegMultiSz = 7,
 };
 
+// Registry line flags of AddReg and DelReg.
+const int32_t kBinaryValueType = 0x1;
+const int32_t kNoClobber = 0x2;
+const int32_t kDeleteValue = 0x4;
+const int32_t kAppend = 0x8;
+const int32_t kKeyOnly = 0x10;
+const int32_t kOverwriteOnly = 0x20;
+const int32_t kKeyView64 = 0x1000;
+const int32_t kKeyOnlyCommon = 0x2000;
+const int32_t kKeyView32 = 0x4000;
+const int32_t kDeleteRegBit = 0x8000;
+const int32_t kMultiSzDeleteString = 0x18002;
+const uint32_t kTypeMask = 0xFFFF0001u;
+
 extern const char kDirectoryId[];
+
+// Text without the blanks around it, as the Setup API and the profile functions read a name.
+std::string Trimmed(const std::string& text);
 
 // A directory id left after substitution (%10%, %11%, ...): the platform puts a folder of the
 // machine in its place.
@@ -46,6 +63,8 @@ public:
       : checked_(checked), folder_(folder), choices_(choices), plan_(plan), inf_(checked.inf) {}
 
   bool Run(std::string* problem);
+  // plan_removal.cpp
+  bool RunRemoval(std::string* problem);
 
 private:
   bool ChooseDestination(std::string* problem);
@@ -70,6 +89,13 @@ private:
   bool RegistryValueData(const InfLine& line, uint32_t type, RegistryLine& reg, std::string* data);
   PlanStep& AddRegistryStep(StepKind kind, const InfLine& line, const RegistryLine& reg);
 
+  // plan_removal.cpp
+  void PlanFileRemoval(const std::vector<PlanStep>& installed);
+  void PlanRegistryRemoval();
+  void PlanIniRemoval();
+  void PlanFolderRemoval(const std::vector<PlanStep>& installed);
+  void NoteRemovalMachine();
+
   PlanStep& Add(StepKind kind, const std::string& path, int line);
   // Field N (from 1) of a line after substitution, as SetupGetStringField gives it.
   bool Field(const InfLine& line, size_t n, std::string* text) const;
@@ -85,6 +111,7 @@ private:
   std::set<std::string> createdKeys_;       // lower case, to list each once
   bool writesMachineKeys_ = false;
   bool copiesFiles_ = false;
+  const char* installSection_ = "default_install"; // default_uninstall for a removal
 };
 
 } // namespace plan_detail

@@ -367,7 +367,8 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
   m = before;
   for (const PlanStep& step : plan.steps) {
     bool file = step.kind == kStepSize || step.kind == kStepFolder || step.kind == kStepFile ||
-                step.kind == kStepIni || step.kind == kStepLink;
+                step.kind == kStepIni || step.kind == kStepLink || step.kind == kStepRemoveFile ||
+                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni;
     std::string path = file ? StepFile(step, places) : step.path;
     if (!step.machine.empty()) {
       out->uncertain.push_back(Lower(path));
@@ -460,6 +461,39 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
     case kStepRun:
       out->runs = true;
       break;
+    case kStepRemoveFile:
+      if (!StartsWith(step.only, "where it points at ") ||
+          m.files[Lower(path)].link.find(Lower(step.only.substr(19)) + " in") == 0) {
+        m.files.erase(Lower(path));
+      }
+      break;
+    case kStepRemoveFolder:
+      if (std::none_of(m.files.begin(), m.files.end(), [&](const auto& entry) {
+            return StartsWith(entry.first, Lower(path) + "\\");
+          })) {
+        m.files.erase(Lower(path));
+      }
+      break;
+    case kStepRemoveIni: {
+      auto ini = m.files.find(Lower(path));
+      if (ini != m.files.end()) {
+        ini->second.entries.erase("[" + Lower(step.section) + "] " + Lower(step.name));
+        if (ini->second.entries.empty()) {
+          m.files.erase(ini);
+        }
+      }
+      break;
+    }
+    case kStepRemoveKey: {
+      auto key = m.keys.find(KeyPath(step.path));
+      if (key != m.keys.end() && key->second.values.empty() &&
+          std::none_of(m.keys.begin(), m.keys.end(), [&](const auto& entry) {
+            return StartsWith(entry.first, key->first + "\\");
+          })) {
+        m.keys.erase(key);
+      }
+      break;
+    }
     }
   }
 }
@@ -703,6 +737,14 @@ std::string ProbePath() {
   return path == nullptr ? RunOnceProbe::ExePath() : path[0] == '/' ? WindowsPath(path) : path;
 }
 
+std::string Described(const Plan& plan) {
+  std::string steps;
+  for (const PlanStep& step : plan.steps) {
+    steps += "  " + DescribeStep(step) + "\n";
+  }
+  return steps;
+}
+
 // What a removal cannot put back as it was before the install: what default_install deleted,
 // values, INI entries, files and folders that were there before and that the install changed or
 // named, the shell's RunOnce values, sizes.txt in the distribution, and what the plan marks.
@@ -735,9 +777,9 @@ std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, co
 // Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
 // ship them, removes the installation with it, and compares the machine with the one before.
 Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
-                         const Places& places, const Machine& before,
-                         const std::set<std::string>& iniFiles, bool withClasses,
-                         const Prediction& predicted) {
+                         const PlanChoices& choices, const Places& places, const Machine& before,
+                         const Machine& installed, const std::set<std::string>& iniFiles,
+                         bool withClasses, const Prediction& predicted) {
   std::string program = plan.destination + "\\uninstall.exe";
   CopyFileA(UninstallExePath().c_str(), program.c_str(), TRUE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
@@ -749,6 +791,19 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
             removal.question);
   EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
             removal.closing);
+  // The removal plan, applied to the machine as the install left it, is what the removal did.
+  Plan removalPlan;
+  std::string problem;
+  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
+  Prediction planned;
+  Apply(removalPlan, places, installed, &planned);
+  planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
+                           predicted.uncertain.end());
+  EXPECT_EQ(
+      Joined(WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain)),
+      Joined(WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain)))
+      << "removal plan:\n"
+      << Described(removalPlan);
   std::vector<std::string> differences = Difference(before, removed, iniFiles);
   std::vector<std::string> unexpected =
       WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
@@ -849,20 +904,14 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
          "run %lu ms\n",
          name.c_str(), (unsigned)plan.steps.size(), (unsigned)actual.size(), snapshot,
          (unsigned)before.files.size(), (unsigned)before.keys.size(), run);
-  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n"
-                                              << [&] {
-                                                   std::string steps;
-                                                   for (const PlanStep& step : plan.steps) {
-                                                     steps += "  " + DescribeStep(step) + "\n";
-                                                   }
-                                                   return steps;
-                                                 }();
+  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n" << Described(plan);
   for (const auto& [key, copy] : predicted.copies) {
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? "runonce -r|\r\n" : "", probe.Log());
   if (outcome.problem.empty()) {
-    after = RemoveAndCompare(plan, checked, dist, places, before, iniFiles, withClasses, predicted);
+    after = RemoveAndCompare(plan, checked, dist, choices, places, before, after, iniFiles,
+                             withClasses, predicted);
   }
 
   Undo(before, after);
