@@ -780,6 +780,7 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
                          const PlanChoices& choices, const Places& places, const Machine& before,
                          const Machine& installed, const std::set<std::string>& iniFiles,
                          bool withClasses, const Prediction& predicted) {
+  MakeFolders(plan.destination); // not made by an install that chose no group with files
   std::string program = plan.destination + "\\uninstall.exe";
   CopyFileA(UninstallExePath().c_str(), program.c_str(), TRUE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
