@@ -47,6 +47,7 @@ const char kHelp[] =
     "                   keeping every other byte\n"
     "  --init           writes a first SETUP.DAT listing every file in FOLDER, for the\n"
     "                   application named by --app with the executable --exe (without .exe);\n"
+    "                   an uninstall.exe there is shipped and registered to remove it;\n"
     "                   an existing SETUP.DAT is never replaced\n"
     "  --json           one JSON document instead of text (check and --plan)\n"
     "  --cluster N      cluster size in bytes for measured sizes (default 4096)\n"
@@ -261,8 +262,17 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
     fprintf(stderr, "setupcheck: %s holds no files to install\n", folder);
     return 1;
   }
+  // The installed size, as the list of installed programs shows it: KiB of 4096-byte clusters.
+  int64_t bytes = 0;
+  bool uninstall = false;
+  for (const std::string& file : files) {
+    int64_t fileSize = 0;
+    FindBelow(folder, file, &fileSize);
+    bytes += (fileSize + kDefaultClusterSize - 1) / kDefaultClusterSize * kDefaultClusterSize;
+    uninstall |= EqualIgnoringAsciiCase(file.c_str(), "uninstall.exe") != 0;
+  }
   std::vector<std::string> left;
-  std::string text = FirstSetupDat(appName, exeName, files, &left);
+  std::string text = FirstSetupDat(appName, exeName, files, &left, (bytes + 1023) / 1024);
   const std::string& path = existing; // where FindBelow looked for it
   int written = WriteNewFile(path, text);
   if (written != 1) {
@@ -270,8 +280,12 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
             written < 0 ? "already exists and is left as it is" : "cannot be written");
     return 1;
   }
-  printf("%s written: %d file%s in group 1\n", path.c_str(), (int)(files.size() - left.size()),
-         files.size() - left.size() == 1 ? "" : "s");
+  size_t grouped = files.size() - left.size() - (uninstall ? 1 : 0);
+  printf("%s written: %d file%s in group 1\n", path.c_str(), (int)grouped, grouped == 1 ? "" : "s");
+  if (uninstall) {
+    printf("uninstall.exe and SETUP.DAT in group 2, registered as the Uninstall entry of %s\n",
+           appName.c_str());
+  }
   for (const std::string& file : left) {
     fprintf(stderr, "setupcheck: left out %s\n", file.c_str());
   }

@@ -782,7 +782,7 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
                          bool withClasses, const Prediction& predicted) {
   MakeFolders(plan.destination); // not made by an install that chose no group with files
   std::string program = plan.destination + "\\uninstall.exe";
-  CopyFileA(UninstallExePath().c_str(), program.c_str(), TRUE);
+  CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
   CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
@@ -1021,8 +1021,9 @@ TEST(PlanMatchesInstall, CheckerCases) {
   EXPECT_GE(installed, 8);
 }
 
-// A first SETUP.DAT written by setupcheck --init for a tree of files checks clean, and the install
-// it plans, and makes, copies every file of the tree.
+// A first SETUP.DAT written by setupcheck --init for a tree of files and uninstall.exe checks
+// clean; the install it plans, and makes, copies every file of the tree and registers the
+// Uninstall entry, and uninstall.exe removes it all again.
 TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   Distribution dist;
   const std::vector<std::string> files = {"Tree.exe",
@@ -1036,6 +1037,7 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   for (const std::string& file : files) {
     dist.AddFile(file, "contents of " + file);
   }
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
   const char* checker = getenv("SETUPCHECK");
   ASSERT_NE(nullptr, checker);
   std::string command = "\"" + (checker[0] == '/' ? WindowsPath(checker) : std::string(checker)) +
@@ -1057,19 +1059,31 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   CheckResult checked;
   CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
   EXPECT_TRUE(checked.findings.empty()) << checked.findings[0].text;
+  TempFolder target("plan-init");
+  PlanChoices choices;
+  choices.destination = target / "Tree App";
   Plan plan;
   std::string problem;
-  ASSERT_TRUE(MakePlan(checked, dist.Path(), PlanChoices(), &plan, &problem)) << problem;
+  ASSERT_TRUE(MakePlan(checked, dist.Path(), choices, &plan, &problem)) << problem;
   std::set<std::string> sources;
   for (const PlanStep& step : plan.steps) {
     if (step.kind == kStepFile) {
       sources.insert(step.text);
     }
   }
-  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), sources);
-  TempFolder target("plan-init");
-  PlanChoices choices;
-  choices.destination = target / "Tree App";
+  std::set<std::string> shipped(files.begin(), files.end());
+  shipped.insert({"uninstall.exe", "SETUP.DAT"});
+  EXPECT_EQ(shipped, sources);
+  const std::string entry =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tree App";
+  std::string uninstallString;
+  for (const PlanStep& step : plan.steps) {
+    uninstallString +=
+        step.kind == kStepValue && step.path == entry && step.name == "UninstallString" ? step.data
+                                                                                        : "";
+  }
+  EXPECT_EQ("\"" + (target / "Tree App") + "\\uninstall.exe\"" + std::string(1, '\0'),
+            uninstallString);
   InstallAndCompare("setupcheck --init", dist, choices, MachineSetting());
 }
 
