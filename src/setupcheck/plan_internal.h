@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plan.h"
+#include "setup_script/registry_line_flags.h"
 
 namespace plan_detail {
 
@@ -22,20 +23,6 @@ enum : uint32_t {
   kRegLink = 6,
   kRegMultiSz = 7,
 };
-
-// Registry line flags of AddReg and DelReg.
-const int32_t kBinaryValueType = 0x1;
-const int32_t kNoClobber = 0x2;
-const int32_t kDeleteValue = 0x4;
-const int32_t kAppend = 0x8;
-const int32_t kKeyOnly = 0x10;
-const int32_t kOverwriteOnly = 0x20;
-const int32_t kKeyView64 = 0x1000;
-const int32_t kKeyOnlyCommon = 0x2000;
-const int32_t kKeyView32 = 0x4000;
-const int32_t kDeleteRegBit = 0x8000;
-const int32_t kMultiSzDeleteString = 0x18002;
-const uint32_t kTypeMask = 0xFFFF0001u;
 
 extern const char kDirectoryId[];
 

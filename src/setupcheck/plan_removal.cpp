@@ -95,7 +95,8 @@ void Planner::PlanRegistryRemoval() {
       PlanStep& step = AddRegistryStep(kStepDeleteValue, *removal.line, removal.reg);
       step.name = removal.reg.name;
       step.only = only;
-      if ((removal.reg.flags & kTypeMask) == 0x10000 && (removal.reg.flags & kAppend)) {
+      if (((uint32_t)removal.reg.flags & kTypeMask) == kTypeMultiSz &&
+          (removal.reg.flags & kAppend)) {
         step.only = "only the line's own strings are taken out of the list; the value goes "
                     "where nothing else is left in it";
       }

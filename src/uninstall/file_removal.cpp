@@ -1,9 +1,6 @@
 #include "file_removal.h"
 
 #include <windows.h>
-#include <objbase.h>
-#include <objidl.h>
-#include <shlobj.h>
 
 #include "../setup_script/install_state.h"
 #include "../setup_script/setup_api.h"
@@ -95,11 +92,6 @@ void RemoveEmptyFolders(void) {
   }
 }
 
-// The same identifiers as the shortcuts' own.
-static const GUID kClsidShellLink = {0x00021401, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-static const GUID kIidShellLinkA = {0x000214EE, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-static const GUID kIidPersistFile = {0x0000010B, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-
 static int SamePath(const char* a, const char* b) {
   char fullA[MAX_PATH];
   char fullB[MAX_PATH];
@@ -109,39 +101,18 @@ static int SamePath(const char* a, const char* b) {
          lstrcmpiA(fullA, fullB) == 0;
 }
 
-static int PointsAt(const char* linkPath, const char* program) {
-  int points = 0;
-  CoInitialize(NULL);
-  IShellLinkA* link = NULL;
-  if (SUCCEEDED(CoCreateInstance(kClsidShellLink, NULL, CLSCTX_INPROC_SERVER, kIidShellLinkA,
-                                 (void**)&link))) {
-    IPersistFile* file = NULL;
-    if (SUCCEEDED(link->QueryInterface(kIidPersistFile, (void**)&file))) {
-      WCHAR widePath[MAX_PATH];
-      char target[MAX_PATH];
-      if (MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH) != 0 &&
-          SUCCEEDED(file->Load(widePath, STGM_READ)) &&
-          link->GetPath(target, MAX_PATH, NULL, SLGP_RAWPATH) == S_OK) {
-        points = SamePath(target, program);
-      }
-      file->Release();
-    }
-    link->Release();
-  }
-  CoUninitialize();
-  return points;
-}
-
 // A link of the application's name that points elsewhere is another program's, and stays.
 static void RemoveProgramLink(const char* valueName) {
   char folder[MAX_PATH];
   char linkPath[MAX_PATH];
   char program[MAX_PATH];
+  char target[MAX_PATH];
   if (ReadShellFolder(folder, valueName) &&
       FormatText(linkPath, sizeof linkPath, "%s\\%s.lnk", folder, installState.appName) &&
       FormatText(program, sizeof program, "%s\\%s.exe", installState.destinationFolder,
                  installState.exeName) &&
-      GetFileAttributesA(linkPath) != INVALID_FILE_ATTRIBUTES && PointsAt(linkPath, program)) {
+      GetFileAttributesA(linkPath) != INVALID_FILE_ATTRIBUTES &&
+      ReadShortcutTarget(linkPath, target) && SamePath(target, program)) {
     DeleteInstalledFile(linkPath);
   }
 }

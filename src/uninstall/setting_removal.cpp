@@ -3,24 +3,10 @@
 #include <windows.h>
 
 #include "../setup_script/install_state.h"
+#include "../setup_script/registry_line_flags.h"
 #include "../setup_script/setup_api.h"
 #include "../setup_script/text_rules.h"
 #include "uninstall_state.h"
-
-// Registry line flags.
-enum {
-  kNoClobber = 0x2,
-  kDeleteValue = 0x4,
-  kAppend = 0x8,
-  kKeyOnly = 0x10,
-  kOverwriteOnly = 0x20,
-  kKeyView64 = 0x1000,
-  kKeyOnlyCommon = 0x2000,
-  kKeyView32 = 0x4000,
-  kDeleteRegBit = 0x8000,
-  kTypeMask = (int)0xFFFF0001u,
-  kTypeMultiSz = 0x10000,
-};
 
 static const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 
@@ -140,8 +126,10 @@ static void RemoveRegistryLine(INFCONTEXT* line) {
   char name[kLineSize];
   int flags = 0;
   HKEY root = GetLineField(line, 1, rootName, sizeof rootName) ? RootKey(rootName) : NULL;
-  if (root == NULL || !GetLineField(line, 2, subkey, sizeof subkey)) {
-    return;
+  subkey[0] = '\0'; // a line without one names the root itself
+  if (root == NULL ||
+      (GetLineFieldCount(line) >= 2 && !GetLineField(line, 2, subkey, sizeof subkey))) {
+    return; // a key too long to read is left alone
   }
   if (!GetLineField(line, 3, name, sizeof name)) {
     name[0] = '\0';
@@ -160,7 +148,7 @@ static void RemoveRegistryLine(INFCONTEXT* line) {
   HKEY key;
   if ((flags & (kKeyOnly | kKeyOnlyCommon)) == 0 &&
       RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    if ((flags & kTypeMask) == kTypeMultiSz && (flags & kAppend) != 0) {
+    if (((uint32_t)flags & kTypeMask) == kTypeMultiSz && (flags & kAppend) != 0) {
       RemoveListStrings(key, name, line);
     } else {
       RegDeleteValueA(key, name); // a value kept by kNoClobber goes too: there is no telling
