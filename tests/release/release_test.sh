@@ -147,6 +147,7 @@ EOF
   cmp "$unpacked/setupcheck.exe" "$work/a/release-build/src/setupcheck/setupcheck.exe" ||
     fail "setupcheck.exe"
   cmp "$unpacked/uninstall.exe" "$work/a/release-build/uninstall.exe" || fail "uninstall.exe"
+  [ "$(stat -c %s "$unpacked/uninstall.exe")" -le 32768 ] || fail "uninstall.exe is over 32 KiB"
   cmp "$unpacked/docs/setup-dat.md" "$source/docs/setup-dat.md" || fail "setup-dat.md"
   diff -r "$unpacked/examples/demo" "$source/examples/demo" || fail "the example"
   [ "$(head -1 "$unpacked/SHIPPING.txt")" = "## Shipping your application" ] ||
