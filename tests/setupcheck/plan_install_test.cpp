@@ -678,8 +678,9 @@ struct Removal {
 };
 
 // Answers Yes to the question, follows the copy that does the removal, and presses OK on its
-// closing message; every file the removal left in the temporary folder is a problem.
-Removal Remove(const std::string& program) {
+// closing message; every file the removal left in the temporary folder is a problem. Answering
+// No, it waits for the program to end; a loading error counts as the question.
+Removal Remove(const std::string& program, int answer = IDYES) {
   Removal removal;
   SetupProcess first;
   if (!first.Start(program)) {
@@ -693,6 +694,11 @@ Removal Remove(const std::string& program) {
   }
   WindowSnapshot asked = first.Snapshot(question);
   removal.question = asked.caption + ": " + asked.MessageText();
+  if (answer != IDYES) {
+    Press(first, question, answer);
+    removal.problem = first.WaitForExit(kRunTimeoutMs, nullptr) ? "" : "uninstall.exe stays";
+    return removal;
+  }
   SetupProcess copy;
   if (!Press(first, question, IDYES) || !first.WaitForExit(kRunTimeoutMs, nullptr) ||
       !copy.FollowChildOf(first.ProcessId())) {
@@ -934,7 +940,8 @@ TEST(PlanMatchesInstall, Example) {
   InstallAndCompare("examples/demo", dist, choices, setting);
 }
 
-// A document the user saved in the installed folder stays with its folder; a read-only file goes;
+// No changes nothing, and a missing SETUP.DAT is reported as setup.exe reports it. A document
+// the user saved in the installed folder stays with its folder; a read-only file goes;
 // a file held open is named and stays, with the program that removes it and the Uninstall entry;
 // a second run, once it is closed, removes it and the program.
 TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
@@ -963,6 +970,14 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
   SetFileAttributesA((folder + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(folder + "\\help\\notes.txt", "the user's own");
+  const std::string installedFiles = EntryNames(folder);
+  EXPECT_EQ("", Remove(folder + "\\uninstall.exe", IDNO).problem);
+  EXPECT_EQ(installedFiles, EntryNames(folder)) << "No changes nothing";
+  DeleteFileA((folder + "\\SETUP.DAT").c_str());
+  EXPECT_EQ("Setup Error: There was an error initialising the setup file:\n\n" + folder +
+                "\\SETUP.DAT",
+            Remove(folder + "\\uninstall.exe", IDOK).question);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
   const std::string heldFile = folder + "\\data\\levels.dat";
   HANDLE held =
       CreateFileA(heldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
