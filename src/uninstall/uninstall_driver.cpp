@@ -36,9 +36,10 @@ void DeleteInstalledFile(const char* path) {
   size_t used = TextLength(removalState.failed);
   char line[MAX_PATH + 2];
   FormatText(line, sizeof line, "%s\n", path);
-  if (used + TextLength(line) + 4 < sizeof removalState.failed) {
+  if (!removalState.failedListCut && used + TextLength(line) + 4 < sizeof removalState.failed) {
     AppendText(removalState.failed, sizeof removalState.failed, line);
-  } else if (used + 4 < sizeof removalState.failed) {
+  } else if (!removalState.failedListCut) {
+    removalState.failedListCut = 1;
     AppendText(removalState.failed, sizeof removalState.failed, "...");
   }
 }

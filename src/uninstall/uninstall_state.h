@@ -10,6 +10,7 @@ struct RemovalState {
   char programPath[MAX_PATH];   // uninstall.exe in the installed folder
   char failed[kFailedListSize]; // the files that stayed, one a line
   int failedCount;
+  int failedListCut; // the list ends with "...": more stayed than it can name
 };
 
 extern RemovalState removalState;
