@@ -13,7 +13,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
   wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev osslsigncode
-  openssl)
+  openssl locales)
 
 log() { printf '== %s\n' "$*" >&2; }
 
@@ -176,6 +176,28 @@ build_tree() { # folder, cmake arguments
 build() {
   build_tree "$BUILD32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake"
   build_tree "$BUILD_NATIVE" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+}
+
+# The locales of the double-byte code pages the end-to-end tests install under (932 and 950),
+# generated into the build folder, which the tests name through LOCPATH: no system setting
+# changes. Wine takes a process's ANSI code page from LC_ALL and the encoding of the host's file
+# names from the locale itself, so without it names outside ASCII cannot be made. Where one cannot
+# be generated, those tests report themselves skipped with the reason given here.
+TEST_LOCALES=(ja_JP.UTF-8 zh_TW.UTF-8)
+prepare_locales() {
+  local dir=$BUILD32/locales name
+  mkdir -p "$dir"
+  for name in "${TEST_LOCALES[@]}"; do
+    [ -e "$dir/$name/LC_CTYPE" ] && continue
+    log "generating the locale $name"
+    # localedef warns (and exits with 1) about sources it finds not strictly conforming; what
+    # counts is the locale it leaves.
+    localedef -i "${name%%.*}" -f "${name#*.}" "$dir/$name" >"$dir/localedef.log" 2>&1 || true
+    if [ ! -e "$dir/$name/LC_CTYPE" ]; then
+      export KVS_LOCALES_UNAVAILABLE="localedef could not make $name: $(head -c 200 "$dir/localedef.log")"
+      log "$KVS_LOCALES_UNAVAILABLE"
+    fi
+  done
 }
 
 XVFB_PID=""

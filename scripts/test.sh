@@ -5,6 +5,7 @@ source "$(dirname "$0")/lib.sh"
 install_missing
 ensure_i386
 build
+prepare_locales
 start_session yes
 prepare_test_drives
 status=0

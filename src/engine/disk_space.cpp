@@ -72,8 +72,8 @@ int EstimateGroupSpace(HINF infHandle, const char* sectionName, int32_t* netSize
     AddToSpaceList(presenceList, targetPath, 0);
   } while (FindNextLine(&context));
 
-  char drive[3];
-  CopyText(drive, sizeof drive, installState.destinationFolder);
+  char drive[5]; // two characters
+  CopyCharacters(drive, sizeof drive, installState.destinationFolder, 2);
   int64_t required = 0; // a query that fails counts 0 bytes
   int32_t gross = cachedSize;
   if (grossList != NULL) {
@@ -93,8 +93,8 @@ int EstimateGroupSpace(HINF infHandle, const char* sectionName, int32_t* netSize
 }
 
 void MeasureFreeSpace(void) {
-  char root[4];
-  CopyText(root, sizeof root, installState.destinationFolder);
+  char root[7]; // three characters
+  CopyCharacters(root, sizeof root, installState.destinationFolder, 3);
   ULARGE_INTEGER available;
   ULARGE_INTEGER total;
   available.QuadPart = 0; // a drive that reports nothing has no free space

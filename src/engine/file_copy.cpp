@@ -37,7 +37,7 @@ static void ShowCopyError(const char* quotedSource, DWORD error) {
 // exists, its parent is missing) are ignored and show up as the copy's failure.
 static void CreateFoldersOnTheWay(const char* targetPath, size_t start) {
   char prefix[kLineSize];
-  for (size_t i = start; targetPath[i] != '\0'; ++i) {
+  for (size_t i = start; targetPath[i] != '\0'; i += CharacterSize(targetPath + i)) {
     if (targetPath[i] == '\\') {
       CopyText(prefix, i + 1 <= sizeof prefix ? i + 1 : sizeof prefix, targetPath);
       CreateDirectoryA(prefix, NULL);
@@ -68,8 +68,8 @@ static int InPlaceCopyFits(const char* source, const char* target) {
   DWORD bytesPerSector;
   DWORD freeClusters;
   DWORD totalClusters;
-  char root[4]; // the target's drive, as the free space is measured
-  CopyText(root, sizeof root, target);
+  char root[7]; // the target's drive, as the free space is measured: three characters
+  CopyCharacters(root, sizeof root, target, 3);
   if (!GetFileAttributesExA(source, GetFileExInfoStandard, &from) ||
       !GetFileAttributesExA(target, GetFileExInfoStandard, &to) ||
       !GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
@@ -165,7 +165,9 @@ static int CopyLines(INFCONTEXT* context) {
     if (!EqualIgnoringAsciiCase(currentDirectory, previousDirectory)) {
       // The first pass starts at the separator after the destination folder, so the
       // destination folder itself (its last level) is made first; later passes skip it.
-      size_t start = foldersBegun ? destinationLength + 1 : destinationLength;
+      size_t start = foldersBegun
+                         ? destinationLength + CharacterSize(targetText + destinationLength)
+                         : destinationLength;
       if (start <= destinationLength || targetText[destinationLength] != '\0') {
         CreateFoldersOnTheWay(targetText, start);
       }

@@ -101,8 +101,8 @@ static int HasTooLittleSpace(void) {
 }
 
 static void ShowInsufficientSpace(HWND hostWindow) {
-  char drive[3];
-  CopyText(drive, sizeof drive, installState.destinationFolder);
+  char drive[5]; // two characters
+  CopyCharacters(drive, sizeof drive, installState.destinationFolder, 2);
   char text[160];
   FormatText(text, sizeof text,
              "There is insufficient space on Drive %s to install the currently selected options.",

@@ -1,6 +1,7 @@
 #include "setup_api.h"
 
 #include "install_state.h"
+#include "text_rules.h"
 
 HINF OpenSetupFile(const char* path) {
   return SetupOpenInfFileA(path, NULL, INF_STYLE_WIN4, NULL);
@@ -117,12 +118,16 @@ static int DriveIndex(const char* path) {
   return letter - 'A';
 }
 
-// Paths are compared as the file system does for ASCII names: without regard to case.
+// Paths are compared as the file system does for ASCII names: without regard to case. A trail
+// byte is no letter, however it reads.
 static uint64_t PathKey(const char* path) {
   uint64_t hash = 14695981039346656037ull;
   for (; *path != '\0'; ++path) {
     char c = *path;
-    if (c >= 'A' && c <= 'Z') {
+    if (CharacterSize(path) == 2) {
+      hash = (hash ^ (unsigned char)c) * 1099511628211ull;
+      c = *++path; // its trail byte, taken as it stands
+    } else if (c >= 'A' && c <= 'Z') {
       c = (char)(c - 'A' + 'a');
     }
     hash = (hash ^ (unsigned char)c) * 1099511628211ull;

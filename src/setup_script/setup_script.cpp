@@ -13,11 +13,9 @@ int LocateExecutableFolder(char* folder) {
     folder[0] = '\0';
     return 0; // a full buffer means the path was cut
   }
-  for (DWORD i = length; i > 0; --i) {
-    if (path[i - 1] == '\\') {
-      path[i] = '\0';
-      break;
-    }
+  char* separator = (char*)FindLastSeparator(path);
+  if (separator != NULL) {
+    separator[1] = '\0';
   }
   return CopyText(folder, MAX_PATH, path);
 }
@@ -42,7 +40,11 @@ static void ShowLoadingError(HWND hostWindow, const char* reason) {
 }
 
 static void ReadSetupValue(const char* section, const char* key, char* value) {
-  GetPrivateProfileStringA(section, key, "", value, kValueSize, installState.setupFilePath);
+  // Read whole first and then cut to the field between two characters: the platform's own cut of
+  // a double-byte text can leave half a character or a stray byte at the buffer's end.
+  char whole[kLineSize];
+  GetPrivateProfileStringA(section, key, "", whole, sizeof whole, installState.setupFilePath);
+  CopyText(value, kValueSize, whole);
 }
 
 static void ReadGroupList(void) {
@@ -139,6 +141,7 @@ int ReadAppPath(const char* keyName, const char* valueName, char* buffer) {
   if (RegQueryValueExA(key, valueName, NULL, &type, (BYTE*)value, &size) == ERROR_SUCCESS &&
       size < MAX_PATH) {
     value[size] = '\0'; // a value stored without its terminating zero ends after its last byte
+    DropIncompleteCharacter(value);
     CopyText(buffer, MAX_PATH, value);
   }
   RegCloseKey(key);

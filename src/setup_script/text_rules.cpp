@@ -2,6 +2,78 @@
 
 #include <stdarg.h>
 
+namespace {
+
+// 1 for the lead bytes of the code page in use; zero-filled: a single-byte code page.
+unsigned char leadBytes[256];
+
+const unsigned char kLeadBytes932[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
+const unsigned char kLeadBytesFrom81[] = {0x81, 0xFE, 0, 0}; // 936, 949 and 950
+
+} // namespace
+
+void SetLeadByteRanges(const unsigned char* ranges, size_t size) {
+  for (size_t b = 0; b < sizeof leadBytes; ++b) {
+    leadBytes[b] = 0;
+  }
+  for (size_t i = 0; ranges != NULL && i + 1 < size && ranges[i] != 0; i += 2) {
+    for (unsigned int b = ranges[i]; b <= ranges[i + 1]; ++b) {
+      leadBytes[b] = 1;
+    }
+  }
+}
+
+const unsigned char* KnownLeadByteRanges(int codePage) {
+  switch (codePage) {
+  case 932:
+    return kLeadBytes932;
+  case 936:
+  case 949:
+  case 950:
+    return kLeadBytesFrom81;
+  }
+  return NULL;
+}
+
+int IsLeadByte(char c) {
+  return leadBytes[(unsigned char)c];
+}
+
+size_t CharacterSize(const char* text) {
+  return IsLeadByte(text[0]) && text[1] != '\0' ? 2 : 1;
+}
+
+size_t CountCharacters(const char* text) {
+  size_t count = 0;
+  for (; *text != '\0'; text += CharacterSize(text)) {
+    ++count;
+  }
+  return count;
+}
+
+// The last character of text, or NULL for an empty text.
+static const char* LastCharacter(const char* text) {
+  const char* last = NULL;
+  for (; *text != '\0'; text += CharacterSize(text)) {
+    last = text;
+  }
+  return last;
+}
+
+static int IsSeparator(const char* character) {
+  return character[0] == '\\' && CharacterSize(character) == 1;
+}
+
+const char* FindLastSeparator(const char* path) {
+  const char* last = NULL;
+  for (; *path != '\0'; path += CharacterSize(path)) {
+    if (IsSeparator(path)) {
+      last = path;
+    }
+  }
+  return last;
+}
+
 size_t TextLength(const char* text) {
   size_t length = 0;
   while (text[length] != '\0') {
@@ -10,16 +82,27 @@ size_t TextLength(const char* text) {
   return length;
 }
 
-int CopyText(char* dest, size_t size, const char* src) {
+int CopyCharacters(char* dest, size_t size, const char* src, size_t count) {
   if (size == 0) {
     return 0;
   }
   size_t i = 0;
-  for (; i + 1 < size && src[i] != '\0'; ++i) {
-    dest[i] = src[i];
+  for (; src[i] != '\0' && count > 0; --count) {
+    size_t bytes = CharacterSize(src + i);
+    if (i + bytes >= size) {
+      dest[i] = '\0';
+      return 0; // the character and the terminator do not both fit
+    }
+    for (size_t k = 0; k < bytes; ++k, ++i) {
+      dest[i] = src[i];
+    }
   }
   dest[i] = '\0';
-  return src[i] == '\0';
+  return 1;
+}
+
+int CopyText(char* dest, size_t size, const char* src) {
+  return CopyCharacters(dest, size, src, (size_t)-1);
 }
 
 int AppendText(char* dest, size_t size, const char* src) {
@@ -33,18 +116,41 @@ int AppendText(char* dest, size_t size, const char* src) {
   return CopyText(dest + length, size - length, src);
 }
 
-namespace {
-
-// Writes one character at *used if there is room for it and a terminator.
-int PutChar(char* dest, size_t size, size_t* used, char c) {
-  if (*used + 1 >= size) {
-    return 0;
+void DropIncompleteCharacter(char* text) {
+  char* last = (char*)LastCharacter(text);
+  if (last != NULL && IsLeadByte(*last) && CharacterSize(last) == 1) {
+    *last = '\0'; // a lead byte without its trail byte is no character
   }
-  dest[(*used)++] = c;
-  return 1;
 }
 
-int PutDecimal(char* dest, size_t size, size_t* used, int value) {
+namespace {
+
+// A bounded output: characters are written whole while they and a terminator fit; after the
+// first one that does not, nothing more is written, so the text is always a prefix.
+struct Output {
+  char* dest;
+  size_t size;
+  size_t used;
+  int cut;
+};
+
+void PutBytes(Output* out, const char* bytes, size_t count) {
+  if (out->cut || out->used + count >= out->size) {
+    out->cut = 1;
+    return;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    out->dest[out->used++] = bytes[i];
+  }
+}
+
+void PutText(Output* out, const char* text) {
+  for (; *text != '\0' && !out->cut; text += CharacterSize(text)) {
+    PutBytes(out, text, CharacterSize(text));
+  }
+}
+
+void PutDecimal(Output* out, int value) {
   char digits[12];
   int count = 0;
   // Work on the unsigned magnitude so that INT_MIN needs no special case.
@@ -53,14 +159,12 @@ int PutDecimal(char* dest, size_t size, size_t* used, int value) {
     digits[count++] = (char)('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
-  int fitted = 1;
   if (value < 0) {
-    fitted &= PutChar(dest, size, used, '-');
+    PutBytes(out, "-", 1);
   }
   while (count > 0) {
-    fitted &= PutChar(dest, size, used, digits[--count]);
+    PutBytes(out, &digits[--count], 1);
   }
-  return fitted;
 }
 
 } // namespace
@@ -71,35 +175,32 @@ int FormatText(char* dest, size_t size, const char* format, ...) {
   }
   va_list args;
   va_start(args, format);
-  size_t used = 0;
-  int fitted = 1;
-  for (const char* p = format; *p != '\0'; ++p) {
+  Output out = {dest, size, 0, 0};
+  for (const char* p = format; *p != '\0';) {
     if (p[0] == '%' && p[1] == 's') {
-      const char* text = va_arg(args, const char*);
-      for (; *text != '\0'; ++text) {
-        fitted &= PutChar(dest, size, &used, *text);
-      }
-      ++p;
+      PutText(&out, va_arg(args, const char*));
+      p += 2;
     } else if (p[0] == '%' && p[1] == 'd') {
-      fitted &= PutDecimal(dest, size, &used, va_arg(args, int));
-      ++p;
+      PutDecimal(&out, va_arg(args, int));
+      p += 2;
     } else if (p[0] == '%' && p[1] == '%') {
-      fitted &= PutChar(dest, size, &used, '%');
-      ++p;
+      PutBytes(&out, "%", 1);
+      p += 2;
     } else {
-      fitted &= PutChar(dest, size, &used, *p);
+      PutBytes(&out, p, CharacterSize(p));
+      p += CharacterSize(p);
     }
   }
   va_end(args);
-  dest[used] = '\0';
-  return fitted;
+  dest[out.used] = '\0';
+  return !out.cut;
 }
 
 int SplitGroupLine(const char* line, char* target, size_t targetSize, char* source,
                    size_t sourceSize) {
   size_t comma = 0;
   while (line[comma] != '\0' && line[comma] != ',') {
-    ++comma;
+    comma += CharacterSize(line + comma);
   }
   int fitted = 1;
   if (line[comma] == ',') {
@@ -107,13 +208,16 @@ int SplitGroupLine(const char* line, char* target, size_t targetSize, char* sour
   } else {
     fitted &= CopyText(source, sourceSize, line);
   }
-  // The target is the text before the comma.
+  // The target is the text before the comma, cut like a copy.
   if (targetSize == 0) {
     return 0;
   }
   size_t i = 0;
-  for (; i < comma && i + 1 < targetSize; ++i) {
-    target[i] = line[i];
+  while (i < comma && i + CharacterSize(line + i) < targetSize) {
+    i += CharacterSize(line + i);
+  }
+  for (size_t k = 0; k < i; ++k) {
+    target[k] = line[k];
   }
   target[i] = '\0';
   fitted &= (i == comma);
@@ -122,13 +226,13 @@ int SplitGroupLine(const char* line, char* target, size_t targetSize, char* sour
 
 static int JoinPath(char* dest, size_t size, const char* folder, const char* name,
                     int alwaysSeparate) {
+  // Once a part is cut nothing more is added, so the text is always a prefix of the whole.
   int fitted = CopyText(dest, size, folder);
-  size_t length = TextLength(folder);
-  if (alwaysSeparate || length == 0 || folder[length - 1] != '\\') {
-    fitted &= AppendText(dest, size, "\\");
+  const char* last = LastCharacter(folder);
+  if (fitted && (alwaysSeparate || last == NULL || !IsSeparator(last))) {
+    fitted = AppendText(dest, size, "\\");
   }
-  fitted &= AppendText(dest, size, name);
-  return fitted;
+  return fitted && AppendText(dest, size, name);
 }
 
 int JoinPathOnce(char* dest, size_t size, const char* folder, const char* name) {
@@ -140,20 +244,17 @@ int JoinPathAlways(char* dest, size_t size, const char* folder, const char* name
 }
 
 void CutAtLastSeparator(char* path) {
-  size_t length = TextLength(path);
-  for (size_t i = length; i > 1; --i) {
-    if (path[i - 1] == '\\') {
-      path[i - 1] = '\0';
-      return;
-    }
+  char* last = (char*)FindLastSeparator(path);
+  if (last != NULL && last != path) { // the first character is never tested
+    *last = '\0';
   }
 }
 
 int ReplacementName(char* dest, size_t size, const char* target) {
   static const char kEnding[] = ".kvs-new";
   size_t nameLength = 0;
-  for (const char* c = target; *c != '\0'; ++c) {
-    nameLength = *c == '\\' ? 0 : nameLength + 1;
+  for (const char* c = target; *c != '\0'; c += CharacterSize(c)) {
+    nameLength = IsSeparator(c) ? 0 : nameLength + CharacterSize(c); // in bytes: never too few
   }
   if (nameLength + sizeof kEnding - 1 > 255 || !FormatText(dest, size, "%s%s", target, kEnding)) {
     if (size > 0) {
@@ -169,13 +270,19 @@ static char LowerAscii(char c) {
 }
 
 int EqualIgnoringAsciiCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    if (LowerAscii(*a) != LowerAscii(*b)) {
+  for (;;) {
+    size_t bytes = CharacterSize(a);
+    if (bytes == 2) { // a double-byte character: its trail byte is no letter
+      if (a[0] != b[0] || a[1] != b[1]) {
+        return 0;
+      }
+    } else if (LowerAscii(*a) != LowerAscii(*b)) {
       return 0;
-    }
-    if (*a == '\0') {
+    } else if (*a == '\0') {
       return 1;
     }
+    a += bytes;
+    b += bytes;
   }
 }
 
@@ -253,13 +360,17 @@ void FormatFreeSpaceText(char* text, size_t size, float megabytes) {
   FormatRoundedMegabytes(text, size, megabytes, megabytes >= 100.0f ? 0 : 2);
 }
 
-int HasDrivePrefix(const char* typed) {
-  return typed[0] != '\0' && typed[1] == ':' && typed[2] == '\\';
+size_t DrivePrefixLength(const char* typed) {
+  if (typed[0] == '\0') {
+    return 0;
+  }
+  size_t first = CharacterSize(typed);
+  return typed[first] == ':' && typed[first + 1] == '\\' ? first + 2 : 0;
 }
 
 void RemoveTrailingSeparator(char* path) {
-  size_t length = TextLength(path);
-  if (length > 0 && path[length - 1] == '\\') {
-    path[length - 1] = '\0';
+  char* last = (char*)LastCharacter(path);
+  if (last != NULL && IsSeparator(last)) {
+    *last = '\0';
   }
 }

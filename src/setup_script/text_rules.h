@@ -1,21 +1,53 @@
 // Text rules shared by the installer and its tools: bounded copies and formats, the split of a
 // group line, path joining, SizeN parsing and megabyte texts. No Windows calls here, so the same
 // code builds natively for fuzzing.
+//
+// Texts are in the system's ANSI code page. In a double-byte one (932, 936, 949, 950) a lead byte
+// and the byte after it are one character, and that second byte may be 0x5C ("\") or an ASCII
+// letter; so every scan, cut and comparison here goes by character. Which bytes lead is set once
+// at start; until then every byte is a character of its own, as in the single-byte code pages.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
+// Sets the lead bytes from ranges of first and last byte, ended by a zero pair or after size
+// bytes (the form the platform reports them in). NULL or no range: a single-byte code page.
+void SetLeadByteRanges(const unsigned char* ranges, size_t size);
+
+// The lead-byte ranges of the double-byte code pages 932, 936, 949 and 950, ended by a zero pair;
+// NULL for any other code page.
+const unsigned char* KnownLeadByteRanges(int codePage);
+
+int IsLeadByte(char c);
+
+// The bytes of the character at text: 2 for a lead byte with its trail byte, else 1 (also for a
+// lead byte right before the terminating zero, and for the terminating zero itself).
+size_t CharacterSize(const char* text);
+
+// Copies the first count characters of src (fewer when it is shorter) into dest, cut to size like
+// CopyText. Returns 1 when they fitted.
+int CopyCharacters(char* dest, size_t size, const char* src, size_t count);
+
 // The number of characters before the terminating zero.
+size_t CountCharacters(const char* text);
+
+// The last "\" of path (one that is a character, not a trail byte), or NULL.
+const char* FindLastSeparator(const char* path);
+
+// The number of bytes before the terminating zero.
 size_t TextLength(const char* text);
 
 // Copies src into dest (size bytes, size > 0), always zero-terminated. Returns 1 when the whole
-// text fitted, 0 when it was cut.
+// text fitted, 0 when it was cut. A cut falls between two characters, never inside one.
 int CopyText(char* dest, size_t size, const char* src);
 
 // Appends src to the text in dest, always zero-terminated. Returns 1 when the whole text fitted,
 // 0 when it was cut (dest then holds as much as fits).
 int AppendText(char* dest, size_t size, const char* src);
+
+// Removes a last lead byte that has no trail byte.
+void DropIncompleteCharacter(char* text);
 
 // Formats into dest with the conversions %s (const char*), %d (int) and %%. Anything else after a
 // "%" is copied as it stands. Returns 1 when the whole text fitted, 0 when it was cut.
@@ -41,7 +73,8 @@ void CutAtLastSeparator(char* path);
 // file's own name longer than the 255 characters a file system allows.
 int ReplacementName(char* dest, size_t size, const char* target);
 
-// Equality of two texts with the ASCII letters compared without regard to case.
+// Equality of two texts with the single-byte ASCII letters compared without regard to case
+// (a trail byte is compared as it stands).
 int EqualIgnoringAsciiCase(const char* a, const char* b);
 
 // A cached SizeN value: leading white space, one optional sign, decimal digits up to the first
@@ -60,8 +93,9 @@ void FormatMegabytesText(char* text, size_t size, int32_t bytes);
 // The free-space text: the same shapes, chosen on the float itself (100.0 and more: no decimals).
 void FormatFreeSpaceText(char* text, size_t size, float megabytes);
 
-// A typed folder passes when its second character is ":" and its third "\".
-int HasDrivePrefix(const char* typed);
+// The drive form of a typed folder: any first character, then ":" and "\". Returns its length in
+// bytes (3, or 4 after a double-byte first character), 0 when the text does not begin so.
+size_t DrivePrefixLength(const char* typed);
 
 // Removes one trailing "\" if there is one.
 void RemoveTrailingSeparator(char* path);

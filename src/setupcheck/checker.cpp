@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <unordered_map>
 
+#include "code_page.h"
 #include "file_system.h"
 #include "inf_reader.h"
 #include "setup_script/text_rules.h"
@@ -94,7 +95,10 @@ bool Checker::OpenSetupFile() {
     }
   }
   if (reason == nullptr) {
-    inf_.folder = folder_ + "\\";
+    if (!CodePageName(folder_, &inf_.folder)) {
+      inf_.folder = folder_;
+    }
+    inf_.folder += "\\";
     ReadInf(data.data(), data.size(), &inf_);
     switch (inf_.status) {
     case kInfOpened:
@@ -122,6 +126,11 @@ bool Checker::OpenSetupFile() {
   }
   ReadIni(data.data(), data.size(), &ini_);
   result_->opened = true;
+  for (int line : inf_.lostLines) {
+    Add(line, kError,
+        "a character that code page " + Number(SelectedCodePage()) +
+            " does not have: setup.exe reads \"?\" or a near character in its place");
+  }
   return true;
 }
 
@@ -273,7 +282,7 @@ void Checker::CheckRequiredKeys() {
 bool LeavesFolder(const std::string& target) {
   size_t start = 0;
   while (start <= target.size()) {
-    size_t end = target.find_first_of("\\/", start);
+    size_t end = FindChar(target, "\\/", start);
     if (end == std::string::npos) {
       end = target.size();
     }

@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <stdio.h>
 
+#include "code_page.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -15,9 +17,29 @@
 
 #ifdef _WIN32
 
+// Paths are UTF-8 here; the wide functions take them whatever the process's code page is.
+static std::wstring Wide(const std::string& path) {
+  int length = MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), NULL, 0);
+  std::wstring wide(length > 0 ? length : 0, L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, path.data(), (int)path.size(), &wide[0], length);
+  }
+  return wide;
+}
+
+static std::string Utf8(const wchar_t* wide) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, NULL, 0, NULL, NULL);
+  std::string text(length > 0 ? length : 1, '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, &text[0], length, NULL, NULL);
+  }
+  text.resize(text.size() - 1);
+  return text;
+}
+
 FileKind ExamineFile(const std::string& path, int64_t* size) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) {
     return kNoFile;
   }
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -29,14 +51,14 @@ FileKind ExamineFile(const std::string& path, int64_t* size) {
 
 static bool ListBelow(const std::string& folder, const std::string& prefix,
                       std::vector<std::string>* relative) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &entry);
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW(Wide(folder + "\\*").c_str(), &entry);
   if (search == INVALID_HANDLE_VALUE) {
     return false;
   }
   bool read = true;
   do {
-    std::string name = entry.cFileName;
+    std::string name = Utf8(entry.cFileName);
     if (name == "." || name == "..") {
       continue;
     }
@@ -45,14 +67,14 @@ static bool ListBelow(const std::string& folder, const std::string& prefix,
     } else {
       relative->push_back(prefix + name);
     }
-  } while (FindNextFileA(search, &entry));
+  } while (FindNextFileW(search, &entry));
   FindClose(search);
   return read;
 }
 
 int WriteNewFile(const std::string& path, const std::string& contents) {
-  HANDLE file =
-      CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) {
     return GetLastError() == ERROR_FILE_EXISTS ? -1 : 0;
   }
@@ -60,18 +82,22 @@ int WriteNewFile(const std::string& path, const std::string& contents) {
   BOOL ok = WriteFile(file, contents.data(), (DWORD)contents.size(), &written, NULL);
   ok &= CloseHandle(file);
   if (!ok || written != contents.size()) {
-    DeleteFileA(path.c_str());
+    DeleteFileW(Wide(path).c_str());
     return 0;
   }
   return 1;
 }
 
 static bool MoveOver(const std::string& from, const std::string& to) {
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 static void RemoveFile(const std::string& path) {
-  DeleteFileA(path.c_str());
+  DeleteFileW(Wide(path).c_str());
+}
+
+static FILE* OpenForReading(const std::string& path) {
+  return _wfopen(Wide(path).c_str(), L"rb");
 }
 
 FileKind FindBelow(const std::string& folder, const std::string& relative, int64_t* size,
@@ -80,7 +106,7 @@ FileKind FindBelow(const std::string& folder, const std::string& relative, int64
   if (!path.empty() && path.back() != '\\' && path.back() != '/') {
     path.push_back('\\');
   }
-  path += relative;
+  path += HostName(relative);
   if (found != nullptr) {
     *found = path;
   }
@@ -128,11 +154,11 @@ FileKind FindBelow(const std::string& folder, const std::string& relative, int64
   std::string path = folder;
   size_t start = 0;
   while (start <= relative.size()) {
-    size_t end = relative.find_first_of("\\/", start);
+    size_t end = FindChar(relative, "\\/", start);
     if (end == std::string::npos) {
       end = relative.size();
     }
-    std::string part = relative.substr(start, end - start);
+    std::string part = HostName(relative.substr(start, end - start));
     start = end + 1;
     if (part != "." && part != "..") {
       // Windows drops the dots and blanks that end a name.
@@ -210,11 +236,27 @@ static void RemoveFile(const std::string& path) {
   unlink(path.c_str());
 }
 
+static FILE* OpenForReading(const std::string& path) {
+  return fopen(path.c_str(), "rb");
+}
+
 #endif
 
-bool ListFiles(const std::string& folder, std::vector<std::string>* relative) {
+bool ListFiles(const std::string& folder, std::vector<std::string>* relative,
+               std::vector<std::string>* unnamed) {
   relative->clear();
-  return ListBelow(folder, "", relative);
+  unnamed->clear();
+  std::vector<std::string> found;
+  bool read = ListBelow(folder, "", &found);
+  for (const std::string& host : found) {
+    std::string name;
+    if (CodePageName(host, &name)) {
+      relative->push_back(name);
+    } else {
+      unnamed->push_back(host);
+    }
+  }
+  return read;
 }
 
 bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
@@ -239,7 +281,7 @@ int ReadWholeFile(const std::string& path, size_t limit, std::string* contents) 
   if ((uint64_t)size > (uint64_t)limit) {
     return -1;
   }
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = OpenForReading(path);
   if (file == nullptr) {
     return 0;
   }

@@ -1,35 +1,44 @@
 #include "inf_reader.h"
 
+#include <string.h>
+
+#include <algorithm>
 #include <unordered_map>
+
+#include "code_page.h"
 
 namespace {
 
 const char kControlZ = '\x1a'; // the old end-of-file mark: nothing after it is read
 
-// The INF parser's blanks are the platform's wide-character ones: in the ANSI code page that
-// adds the no-break space (0xA0).
+// The INF parser's blanks are the platform's wide-character ones: in a single-byte ANSI code page
+// that adds the no-break space (0xA0); in a double-byte one 0xA0 is no character of its own.
 bool IsSpace(char c) {
-  return c == ' ' || (c >= '\t' && c <= '\r') || c == '\xA0';
+  return c == ' ' || (c >= '\t' && c <= '\r') || (c == '\xA0' && !IsDoubleByteCodePage());
 }
 
 char LowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
 }
 
+// Names compare by character, with only single-byte ASCII letters folded.
 bool SameName(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i] != '\0'; ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+  if (strlen(b) != a.size()) {
+    return false;
+  }
+  for (size_t i = 0; i < a.size(); i += CharBytes(a, i)) {
+    bool pair = CharBytes(a, i) == 2;
+    if (pair ? a[i] != b[i] || a[i + 1] != b[i + 1] : LowerAscii(a[i]) != LowerAscii(b[i])) {
       return false;
     }
   }
-  return i == a.size() && b[i] == '\0';
+  return true;
 }
 
 std::string LowerName(const std::string& name) {
   std::string lower = name;
-  for (char& c : lower) {
-    c = LowerAscii(c);
+  for (size_t i = 0; i < lower.size(); i += CharBytes(lower, i)) {
+    lower[i] = LowerAscii(lower[i]);
   }
   return lower;
 }
@@ -147,11 +156,12 @@ char ReadField(Scanner* s, bool keyPhase, std::string* out) {
       AppendCapped(out, s->text, runStart, p);
       runStart = kNoRun;
     }
-    ++s->pos;
+    size_t bytes = CharBytes(s->text, p); // a trail byte is never a backslash or a blank
+    s->pos += bytes;
     if (c == '"') {
       ReadQuoted(s, out);
     } else {
-      AppendCapped(out, s->text, p, p + 1);
+      AppendCapped(out, s->text, p, p + bytes);
     }
   }
 }
@@ -223,42 +233,57 @@ const unsigned short kCodePageHigh[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void AppendNarrow(std::string* text, unsigned int unit) {
-  if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
+// Appends one UTF-16 unit in the code page, noting where the bytes came from and what was lost.
+void AppendNarrow(std::string* text, unsigned int unit, size_t from, TextOrigin* origin) {
+  size_t start = text->size();
+  bool kept = true;
+  if (NarrowUnitFunction narrow = CodePageNarrowing()) {
+    kept = narrow(unit, text);
+  } else if (unit < 0x80 || (unit >= 0xA0 && unit <= 0xFF)) {
     text->push_back((char)unit);
-    return;
+  } else {
+    unsigned int i = 0;
+    while (i < 32 && kCodePageHigh[i] != unit) {
+      ++i;
+    }
+    // The widest blanks become blanks; anything else the code page lacks becomes "?".
+    bool blank = unit == 0x3000 || (unit >= 0x2000 && unit <= 0x2006);
+    kept = i < 32 || blank;
+    text->push_back(i < 32 ? (char)(0x80 + i) : blank ? ' ' : '?');
   }
-  for (unsigned int i = 0; i < 32; ++i) {
-    if (kCodePageHigh[i] == unit) {
-      text->push_back((char)(0x80 + i));
-      return;
+  if (origin != nullptr) {
+    if (origin->mapBytes) {
+      origin->from.resize(text->size(), from);
+    }
+    if (!kept) {
+      origin->lost.push_back(start);
     }
   }
-  // The widest blanks become blanks; anything else the code page lacks becomes "?".
-  bool blank = unit == 0x3000 || (unit >= 0x2000 && unit <= 0x2006);
-  text->push_back(blank ? ' ' : '?');
 }
 
-std::string NarrowUtf16(const unsigned char* bytes, size_t size, bool bigEndian) {
+std::string NarrowUtf16(const unsigned char* bytes, size_t size, bool bigEndian, size_t skipped = 0,
+                        TextOrigin* origin = nullptr) {
   std::string text;
   text.reserve(size / 2);
   for (size_t i = 0; i + 1 < size; i += 2) {
-    AppendNarrow(&text,
-                 bigEndian ? (bytes[i] << 8) | bytes[i + 1] : bytes[i] | (bytes[i + 1] << 8));
+    AppendNarrow(&text, bigEndian ? (bytes[i] << 8) | bytes[i + 1] : bytes[i] | (bytes[i + 1] << 8),
+                 skipped + i, origin);
   }
   return text;
 }
 
 // UTF-8 as the platform decodes it: a sequence broken off, overlong or naming a surrogate gives
 // one "?" for what was read of it; a character beyond the 16-bit range gives two.
-std::string NarrowUtf8(const unsigned char* bytes, size_t size) {
+std::string NarrowUtf8(const unsigned char* bytes, size_t size, size_t skipped = 0,
+                       TextOrigin* origin = nullptr) {
   std::string text;
   text.reserve(size);
   size_t i = 0;
   while (i < size) {
+    size_t from = skipped + i;
     unsigned int c = bytes[i++];
     if (c < 0x80) {
-      text.push_back((char)c);
+      AppendNarrow(&text, c, from, origin);
       continue;
     }
     size_t length = c >= 0xC2 && c <= 0xDF   ? 1
@@ -282,11 +307,12 @@ std::string NarrowUtf8(const unsigned char* bytes, size_t size) {
       }
     }
     if (!valid) {
-      text.push_back('?');
+      AppendNarrow(&text, '?', from, origin); // broken bytes, not a character the page lacks
     } else if (value >= 0x10000) {
-      text += "??";
+      AppendNarrow(&text, 0xD800, from, origin); // as the two halves of its UTF-16 pair
+      AppendNarrow(&text, 0xDC00, from, origin);
     } else {
-      AppendNarrow(&text, value);
+      AppendNarrow(&text, value, from, origin);
     }
   }
   return text;
@@ -323,16 +349,27 @@ bool LooksLikeUtf16(const unsigned char* bytes, size_t size) {
 
 } // namespace
 
-std::string DecodeText(const char* data, size_t size) {
+std::string DecodeText(const char* data, size_t size, TextOrigin* origin) {
   const unsigned char* bytes = (const unsigned char*)data;
+  std::string text;
   if (LooksLikeUtf16(bytes, size)) {
     size_t skip = bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
-    return NarrowUtf16(bytes + skip, size - skip, false);
+    if (origin != nullptr) {
+      origin->utf16 = true;
+    }
+    text = NarrowUtf16(bytes + skip, size - skip, false, skip, origin);
+  } else if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    text = NarrowUtf8(bytes + 3, size - 3, 3, origin);
+  } else {
+    text.assign(data, size);
+    for (size_t i = 0; origin != nullptr && origin->mapBytes && i < size; ++i) {
+      origin->from.push_back(i);
+    }
   }
-  if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    return NarrowUtf8(bytes + 3, size - 3);
+  if (origin != nullptr && origin->mapBytes) {
+    origin->from.push_back(size);
   }
-  return std::string(data, size);
+  return text;
 }
 
 void ReadInf(const char* data, size_t size, InfFile* inf) {
@@ -340,11 +377,19 @@ void ReadInf(const char* data, size_t size, InfFile* inf) {
   inf->errorLine = 0;
   inf->sections.clear();
   inf->stringsSection = -1;
+  inf->lostLines.clear();
   if (size == 0) {
     Refuse(inf, kInfEmpty, 0);
     return;
   }
-  std::string text = DecodeText(data, size);
+  TextOrigin origin;
+  std::string text = DecodeText(data, size, &origin);
+  for (size_t lost : origin.lost) {
+    int line = 1 + (int)std::count(text.begin(), text.begin() + lost, '\n');
+    if (inf->lostLines.empty() || inf->lostLines.back() != line) {
+      inf->lostLines.push_back(line);
+    }
+  }
   Scanner s{text, 0, 1};
   std::unordered_map<std::string, int> byName;
   int current = -1;
@@ -359,7 +404,7 @@ void ReadInf(const char* data, size_t size, InfFile* inf) {
     } else if (c == '[') {
       size_t close = s.pos + 1;
       while (!s.AtLineEnd(close) && text[close] != ']') {
-        ++close;
+        close += CharBytes(text, close);
       }
       if (s.AtLineEnd(close)) {
         Refuse(inf, kInfUnclosedSection, s.lineNumber);
@@ -389,7 +434,7 @@ void ReadInf(const char* data, size_t size, InfFile* inf) {
       if (textBeforeSection == 0) {
         textBeforeSection = s.lineNumber;
       }
-      ++s.pos;
+      s.pos += CharBytes(text, s.pos);
     } else {
       ReadLine(&s, &inf->sections[current]);
     }
@@ -468,7 +513,7 @@ bool FindSubstitution(const InfFile& inf, const std::string& name, bool beforeSe
   } else {
     return false;
   }
-  if (beforeSeparator && !value->empty() && value->back() == '\\') {
+  if (beforeSeparator && EndsWithChar(*value, '\\')) {
     value->pop_back();
   }
   return true;

@@ -46,11 +46,20 @@ struct InfFile {
   int stringsSection = -1;
   std::string folder; // what %1% stands for: the INF's folder with its trailing "\"
   std::map<long, std::string> boundIds; // directory ids bound to folders, as %65600% is
+  std::vector<int> lostLines;           // lines with characters the code page lacks, read as "?"
 };
 
-// The bytes of a text file as single-byte characters: a UTF-8 mark is skipped, UTF-16LE with
-// its mark is narrowed (characters above 255 become "?").
-std::string DecodeText(const char* data, size_t size);
+// Where the bytes of a decoded text came from.
+struct TextOrigin {
+  bool mapBytes = false;    // fill from (one entry a byte)
+  bool utf16 = false;       // the file was read as UTF-16
+  std::vector<size_t> from; // for each byte of the text, and its end: its offset in the file
+  std::vector<size_t> lost; // offsets in the text of the characters the code page lacks ("?")
+};
+
+// The bytes of a text file in the ANSI code page: a UTF-8 mark is skipped, UTF-8 and UTF-16LE
+// are narrowed (a character the code page lacks becomes "?"). origin may be null.
+std::string DecodeText(const char* data, size_t size, TextOrigin* origin = nullptr);
 
 // Parses data as the Setup API does when opening with INF_STYLE_WIN4.
 void ReadInf(const char* data, size_t size, InfFile* inf);

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "checker.h"
+#include "code_page.h"
 #include "file_system.h"
 #include "plan.h"
 #include "setup_dat_writer.h"
+#include "text_helpers.h"
 #include "setup_script/text_rules.h"
 
 #ifndef SETUP_VERSION
@@ -21,12 +23,13 @@
 namespace {
 
 const char kUsage[] =
-    "usage: setupcheck [--json] [--sizes] [--cluster N] DISTRIBUTION-FOLDER\n"
-    "       setupcheck --plan [--json] [--destination DIR] [--without N]... [--cluster N] "
+    "usage: setupcheck [--codepage N] [--json] [--sizes] [--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck [--codepage N] --plan [--json] [--destination DIR] [--without N]... "
+    "[--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck [--codepage N] --plan --uninstall [--json] [--destination DIR] "
     "DISTRIBUTION-FOLDER\n"
-    "       setupcheck --plan --uninstall [--json] [--destination DIR] DISTRIBUTION-FOLDER\n"
-    "       setupcheck --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
-    "       setupcheck --init --app NAME --exe NAME FOLDER\n"
+    "       setupcheck [--codepage N] --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck [--codepage N] --init --app NAME --exe NAME FOLDER\n"
     "       setupcheck --help | --version\n";
 
 const char kHelp[] =
@@ -51,30 +54,19 @@ const char kHelp[] =
     "                   an existing SETUP.DAT is never replaced\n"
     "  --json           one JSON document instead of text (check and --plan)\n"
     "  --cluster N      cluster size in bytes for measured sizes (default 4096)\n"
+    "  --codepage N     the ANSI code page of the system setup.exe runs on (default 1252):\n"
+    "                   SETUP.DAT's bytes and names are read as there, double-byte characters\n"
+    "                   of 932, 936, 949 and 950 as one; a UTF-8 or UTF-16 SETUP.DAT is\n"
+    "                   converted into it, and a character it lacks is an error\n"
     "  --help, --version\n"
     "\n"
-    "Results go to standard output, messages to standard error. Exit status: 0 done and no\n"
-    "error found; 1 errors found, or the command refused or failed; 2 a wrong command line.\n";
+    "Results go to standard output, messages to standard error; names are printed in UTF-8.\n"
+    "Exit status: 0 done and no error found; 1 errors found, or the command refused or failed;\n"
+    "2 a wrong command line.\n";
 
 const char kFileName[] = "SETUP.DAT";
 
 enum Mode { kCheck, kPlan, kWriteSizes, kInit };
-
-// JSON strings: the text's bytes above 127 are taken as Latin-1, so any SETUP.DAT gives valid
-// output.
-void PrintJsonString(const std::string& text) {
-  putchar('"');
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      printf("\\%c", c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      printf("\\u%04x", c);
-    } else {
-      putchar(c);
-    }
-  }
-  putchar('"');
-}
 
 void PrintJson(const CheckResult& result, bool withSizes) {
   int errors = CountErrors(result);
@@ -89,7 +81,7 @@ void PrintJson(const CheckResult& result, bool withSizes) {
       printf("{\"line\":null,");
     }
     printf("\"severity\":\"%s\",\"message\":", finding.severity == kError ? "error" : "warning");
-    PrintJsonString(finding.text);
+    fputs(JsonString(finding.text).c_str(), stdout);
     printf("}");
   }
   printf("]");
@@ -110,9 +102,10 @@ void PrintFindings(const CheckResult& result, FILE* out) {
   for (const Finding& finding : result.findings) {
     const char* severity = finding.severity == kError ? "error" : "warning";
     if (finding.line > 0) {
-      fprintf(out, "%s:%d: %s: %s\n", kFileName, finding.line, severity, finding.text.c_str());
+      fprintf(out, "%s:%d: %s: %s\n", kFileName, finding.line, severity,
+              Shown(finding.text).c_str());
     } else {
-      fprintf(out, "%s: %s: %s\n", kFileName, severity, finding.text.c_str());
+      fprintf(out, "%s: %s: %s\n", kFileName, severity, Shown(finding.text).c_str());
     }
   }
 }
@@ -169,7 +162,7 @@ int RunPlan(const char* folder, const PlanChoices& choices, bool removal, bool j
   Plan plan;
   std::string problem;
   if (!(removal ? MakeRemovalPlan : MakePlan)(result, folder, choices, &plan, &problem)) {
-    fprintf(stderr, "setupcheck: no plan: %s\n", problem.c_str());
+    fprintf(stderr, "setupcheck: no plan: %s\n", Shown(problem).c_str());
     return 1;
   }
   if (json) {
@@ -215,7 +208,7 @@ int RunWriteSizes(const char* folder, long cluster) {
     return 1;
   }
   for (const std::string& change : changes) {
-    printf("%s\n", change.c_str());
+    printf("%s\n", Shown(change).c_str());
   }
   return 0;
 }
@@ -228,7 +221,7 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
   for (const std::string* name : {&appName, (const std::string*)&exeName}) {
     std::string why = RefuseName(*name);
     if (!why.empty()) {
-      fprintf(stderr, "setupcheck: the name \"%s\" %s\n", name->c_str(), why.c_str());
+      fprintf(stderr, "setupcheck: the name \"%s\" %s\n", Shown(*name).c_str(), why.c_str());
       return 2;
     }
   }
@@ -243,7 +236,8 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
     return 1;
   }
   std::vector<std::string> all;
-  if (!ListFiles(folder, &all)) {
+  std::vector<std::string> unnamed;
+  if (!ListFiles(folder, &all, &unnamed)) {
     fprintf(stderr, "setupcheck: %s cannot be read\n", folder);
     return 1;
   }
@@ -273,6 +267,10 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
   }
   std::vector<std::string> left;
   std::string text = FirstSetupDat(appName, exeName, files, &left, (bytes + 1023) / 1024);
+  for (const std::string& host : unnamed) {
+    left.push_back(host + ": the name holds a character code page " +
+                   std::to_string(SelectedCodePage()) + " does not have");
+  }
   const std::string& path = existing; // where FindBelow looked for it
   int written = WriteNewFile(path, text);
   if (written != 1) {
@@ -280,18 +278,20 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
             written < 0 ? "already exists and is left as it is" : "cannot be written");
     return 1;
   }
-  size_t grouped = files.size() - left.size() - (uninstall ? 1 : 0);
-  printf("%s written: %d file%s in group 1\n", path.c_str(), (int)grouped, grouped == 1 ? "" : "s");
+  size_t listed = files.size() + unnamed.size() - left.size() - (uninstall ? 1 : 0);
+  printf("%s written: %d file%s in group 1\n", path.c_str(), (int)listed, listed == 1 ? "" : "s");
   if (uninstall) {
     printf("uninstall.exe and SETUP.DAT in group 2, registered as the Uninstall entry of %s\n",
-           appName.c_str());
+           Shown(appName).c_str());
   }
-  for (const std::string& file : left) {
-    fprintf(stderr, "setupcheck: left out %s\n", file.c_str());
+  for (size_t i = 0; i < left.size(); ++i) {
+    // The names left out for the code page are the file system's own spelling already.
+    bool host = i + unnamed.size() >= left.size();
+    fprintf(stderr, "setupcheck: left out %s\n", host ? left[i].c_str() : Shown(left[i]).c_str());
   }
   if (!hasExe) {
     fprintf(stderr, "setupcheck: %s has no %s.exe at its top: the links would point at nothing\n",
-            folder, exeName.c_str());
+            folder, Shown(exeName).c_str());
   }
   // What the vendor starts from must check clean; say so at once where it does not.
   CheckResult result;
@@ -315,6 +315,7 @@ int main(int argc, char** argv) {
   bool haveApp = false;
   bool haveExe = false;
   const char* folder = nullptr;
+  long codePage = kDefaultCodePage;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     bool hasValue = i + 1 < argc;
@@ -344,6 +345,10 @@ int main(int argc, char** argv) {
         fprintf(stderr, "setupcheck: --cluster needs a size in bytes from 1 to 67108864\n");
         return 2;
       }
+    } else if (strcmp(arg, "--codepage") == 0 && hasValue) {
+      if (!ParseNumber(argv[++i], 1, 65535, &codePage)) {
+        return Usage("--codepage needs a code page number, such as 1252 or 932");
+      }
     } else if (strcmp(arg, "--destination") == 0 && hasValue) {
       choices.destination = argv[++i];
     } else if (strcmp(arg, "--without") == 0 && hasValue) {
@@ -372,6 +377,21 @@ int main(int argc, char** argv) {
   if (folder == nullptr) {
     return Usage("no folder given");
   }
+  std::string problem;
+  if (!SelectCodePage((unsigned int)codePage, &problem)) {
+    return Usage(problem.c_str());
+  }
+  // Names given here are the terminal's; the installer sees them in the code page.
+  for (std::string* name : {&choices.destination, &appName, &exeName}) {
+    std::string given = HostArgument(name->c_str());
+    if (!CodePageName(given, name)) {
+      fprintf(stderr, "setupcheck: code page %ld has no character for part of \"%s\"\n", codePage,
+              given.c_str());
+      return 2;
+    }
+  }
+  std::string hostFolder = HostArgument(folder);
+  folder = hostFolder.c_str();
   bool planOptions = !choices.destination.empty() || !choices.without.empty() || removal;
   if ((planOptions && mode != kPlan) || ((haveApp || haveExe) && mode != kInit) ||
       (sizes && mode != kCheck) || (json && mode != kCheck && mode != kPlan)) {

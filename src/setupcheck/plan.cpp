@@ -58,8 +58,8 @@ bool Planner::ChooseDestination(std::string* problem) {
         "Windows\\CurrentVersion\\App Paths\\" +
         checked_.exeName + ".exe is the default destination instead");
   }
-  size_t parentEnd = destination.find_last_of('\\');
-  if (destination.back() != '\\' && parentEnd != std::string::npos && parentEnd > 2) {
+  size_t parentEnd = FindLastChar(destination, "\\");
+  if (!EndsWithChar(destination, '\\') && parentEnd != std::string::npos && parentEnd > 2) {
     plan_->machine.push_back("the folder " + destination.substr(0, parentEnd) +
                              " must exist: setup.exe creates only the last level of the "
                              "destination, and the copy fails without it");

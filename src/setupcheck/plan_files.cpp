@@ -19,7 +19,7 @@ const char kRefusedName[] = "a name with a character Windows refuses (:*?\"<>|):
                             "fails and setup.exe stops; Wine makes the file";
 
 bool HasRefusedCharacter(const std::string& name) {
-  return name.find_first_of(":*?\"<>|") != std::string::npos;
+  return FindChar(name, ":*?\"<>|") != std::string::npos;
 }
 
 } // namespace
@@ -63,8 +63,8 @@ bool Planner::PlanGroupCopy(PlanGroup& group, const InfSection& section, std::st
     CopyText(current, sizeof current, targetPath);
     CutAtLastSeparator(current);
     if (!EqualIgnoringAsciiCase(current, previous)) {
-      PlanFolders(targetPath, destination.size() + (foldersBegun ? 1 : 0), line.lineNumber,
-                  group.number);
+      PlanFolders(std::string(targetPath), destination.size() + (foldersBegun ? 1 : 0),
+                  line.lineNumber, group.number);
       foldersBegun = true;
     }
     CopyText(previous, sizeof previous, current);
@@ -91,14 +91,15 @@ bool Planner::PlanGroupCopy(PlanGroup& group, const InfSection& section, std::st
   return true;
 }
 
-// A folder step for every "\" of targetPath from start on, each folder listed once.
-void Planner::PlanFolders(const char* targetPath, size_t start, int line, int group) {
-  size_t length = std::string(targetPath).size();
-  for (size_t i = start; i < length; ++i) {
-    if (targetPath[i] != '\\') {
+// A folder step for every "\" of targetPath from byte start on, each folder listed once. The
+// path is walked by character from its beginning, so a trail byte is never taken for "\".
+void Planner::PlanFolders(const std::string& targetPath, size_t start, int line, int group) {
+  for (size_t i = FindChar(targetPath, "\\"); i != std::string::npos;
+       i = FindChar(targetPath, "\\", i + 1)) {
+    if (i < start) {
       continue;
     }
-    std::string folder(targetPath, i);
+    std::string folder(targetPath, 0, i);
     if (std::find(createdFolders_.begin(), createdFolders_.end(), LowerAscii(folder)) ==
         createdFolders_.end()) {
       createdFolders_.push_back(LowerAscii(folder));
@@ -113,7 +114,7 @@ bool Planner::FolderMade(std::string folder) const {
   std::string destination = LowerAscii(plan_->destination);
   folder = LowerAscii(folder);
   for (std::string* path : {&folder, &destination}) {
-    if (path->size() > 1 && path->back() == '\\') {
+    if (path->size() > 1 && EndsWithChar(*path, '\\')) {
       path->pop_back();
     }
   }

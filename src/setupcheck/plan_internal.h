@@ -63,7 +63,7 @@ private:
   // plan_files.cpp
   bool PlanCopy(std::string* problem);
   bool PlanGroupCopy(PlanGroup& group, const InfSection& section, std::string* problem);
-  void PlanFolders(const char* targetPath, size_t start, int line, int group);
+  void PlanFolders(const std::string& targetPath, size_t start, int line, int group);
   bool FolderMade(std::string folder) const;
 
   // plan_registry.cpp

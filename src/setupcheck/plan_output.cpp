@@ -88,17 +88,7 @@ const char* StepWord(StepKind kind) {
 }
 
 void PrintJsonString(FILE* out, const std::string& text) {
-  fputc('"', out);
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      fprintf(out, "\\%c", c);
-    } else if (c < 0x20 || c >= 0x7F) {
-      fprintf(out, "\\u%04x", c);
-    } else {
-      fputc(c, out);
-    }
-  }
-  fputc('"', out);
+  fputs(JsonString(text).c_str(), out);
 }
 
 void PrintJsonField(FILE* out, const char* name, const std::string& text) {
@@ -281,26 +271,26 @@ std::string DescribeStep(const PlanStep& step) {
 void PrintPlanText(const Plan& plan, FILE* out) {
   const char* program = plan.removal ? "uninstall.exe" : "setup.exe";
   fprintf(out, "Plan: what %s does when it %s %s\n\n", program,
-          plan.removal ? "removes" : "installs", plan.appName.c_str());
-  fprintf(out, "Destination: %s\n  from %s\n\n", plan.destination.c_str(),
-          plan.destinationFrom.c_str());
+          plan.removal ? "removes" : "installs", Shown(plan.appName).c_str());
+  fprintf(out, "Destination: %s\n  from %s\n\n", Shown(plan.destination).c_str(),
+          Shown(plan.destinationFrom).c_str());
   fprintf(out, "Groups:\n");
   for (const PlanGroup& group : plan.groups) {
     std::string choice = group.option.empty() ? "always installed"
                                               : "option " + Quote(group.option) +
                                                     (group.selected ? ", ticked" : ", cleared");
     fprintf(out, "  %d [%s] %s: %s, %d file%s, %lld bytes (%s)\n", group.number,
-            group.section.c_str(), Quote(group.description).c_str(), choice.c_str(), group.files,
-            group.files == 1 ? "" : "s", (long long)group.bytes,
+            Shown(group.section).c_str(), Shown(Quote(group.description)).c_str(),
+            Shown(choice).c_str(), group.files, group.files == 1 ? "" : "s", (long long)group.bytes,
             group.measured ? "measured" : "SizeN");
   }
   fprintf(out, "\nSteps, in the order %s takes them:\n", program);
   for (const PlanStep& step : plan.steps) {
-    fprintf(out, "  %s\n", DescribeStep(step).c_str());
+    fprintf(out, "  %s\n", Shown(DescribeStep(step)).c_str());
   }
   fprintf(out, "\nDepends on the machine:\n");
   for (const std::string& note : plan.machine) {
-    fprintf(out, "  %s\n", note.c_str());
+    fprintf(out, "  %s\n", Shown(note).c_str());
   }
 }
 

@@ -122,6 +122,14 @@ std::string Utf16Bytes(const std::string& text) {
   return data;
 }
 
+bool HasDoubledSeparator(const std::string& path) {
+  size_t at = FindChar(path, "\\");
+  while (at != std::string::npos && at + 1 < path.size() && path[at + 1] != '\\') {
+    at = FindChar(path, "\\", at + 1);
+  }
+  return at != std::string::npos && at + 1 < path.size();
+}
+
 // The value type of an AddReg line's flags.
 uint32_t RegistryValueType(int32_t flags) {
   switch ((uint32_t)flags & kTypeMask) {
@@ -207,7 +215,7 @@ void Planner::PlanIniLine(const InfLine& line) {
   step.section = Trimmed(section);
   step.name = key;
   step.text = value;
-  if (file.find_first_of("\\/") == std::string::npos) {
+  if (FindChar(file, "\\/") == std::string::npos) {
     step.base = kBaseWindows;
   }
   std::string old;
@@ -219,7 +227,7 @@ void Planner::PlanIniLine(const InfLine& line) {
   } else if (key.empty() || step.section.empty()) {
     step.machine = "an empty section or key name: what the platform writes differs";
   } else if (step.base == kBaseNone) {
-    std::string folder = file.substr(0, file.find_last_of("\\/"));
+    std::string folder = file.substr(0, FindLastChar(file, "\\/"));
     if (!FolderMade(folder)) {
       step.machine = "written only where the folder " + folder + " exists";
     }
@@ -271,8 +279,8 @@ bool Planner::ReadRegistryLine(const InfLine& line, bool deleting, RegistryLine*
   } else if (flags & (kKeyView64 | kKeyView32)) {
     reg->machine = "a 64-bit or 32-bit registry view asked for";
   } else if (subkey.size() >= kRegistryText || reg->name.size() >= kRegistryText ||
-             (!subkey.empty() && (subkey.front() == '\\' || subkey.back() == '\\' ||
-                                  subkey.find("\\\\") != std::string::npos))) {
+             (!subkey.empty() && (subkey.front() == '\\' || EndsWithChar(subkey, '\\') ||
+                                  HasDoubledSeparator(subkey)))) {
     reg->machine = "a key path the platform may refuse";
   }
   reg->mustExist = deleting || (flags & kOverwriteOnly);
@@ -414,7 +422,7 @@ void Planner::PlanInstallSection() {
         PlanStep& step = Add(kStepIni, file, line.lineNumber);
         step.section = iniSection;
         step.machine = "UpdateIniFields: carried out by Windows' Setup API, ignored by Wine's";
-        if (file.find_first_of("\\/") == std::string::npos) {
+        if (FindChar(file, "\\/") == std::string::npos) {
           step.base = kBaseWindows;
         }
       }

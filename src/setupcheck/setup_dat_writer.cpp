@@ -41,22 +41,16 @@ struct Edit {
   std::string text; // what takes their place (ASCII)
 };
 
-// The file's own bytes with the edits applied: positions are those of DecodeText, which drops a
-// byte-order mark and reads UTF-16 a unit at a time.
-std::string ApplyEdits(const std::string& bytes, std::vector<Edit> edits) {
-  bool wide =
-      bytes.size() >= 2 && (unsigned char)bytes[0] == 0xFF && (unsigned char)bytes[1] == 0xFE;
-  size_t skip = wide ? 2
-                : bytes.size() > 3 && (unsigned char)bytes[0] == 0xEF &&
-                        (unsigned char)bytes[1] == 0xBB && (unsigned char)bytes[2] == 0xBF
-                    ? 3
-                    : 0;
-  size_t unit = wide ? 2 : 1;
+// The file's own bytes with the edits applied: positions are those of the decoded text, taken
+// back to the file's bytes through where each came from.
+std::string ApplyEdits(const std::string& bytes, const TextOrigin& origin,
+                       std::vector<Edit> edits) {
+  bool wide = origin.utf16;
   std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
   std::string out;
   size_t copied = 0;
   for (const Edit& edit : edits) {
-    size_t at = skip + edit.at * unit;
+    size_t at = origin.from[edit.at];
     out.append(bytes, copied, at - copied);
     for (char c : edit.text) {
       out.push_back(c);
@@ -64,7 +58,7 @@ std::string ApplyEdits(const std::string& bytes, std::vector<Edit> edits) {
         out.push_back('\0');
       }
     }
-    copied = at + edit.removed * unit;
+    copied = origin.from[edit.at + edit.removed];
   }
   out.append(bytes, copied, std::string::npos);
   return out;
@@ -95,7 +89,9 @@ std::vector<TextLine> SplitLines(const std::string& text) {
 std::string PutSizes(const std::string& bytes, const CheckResult& checked,
                      std::vector<std::string>* changes) {
   changes->clear();
-  std::string text = DecodeText(bytes.data(), bytes.size());
+  TextOrigin origin;
+  origin.mapBytes = true;
+  std::string text = DecodeText(bytes.data(), bytes.size(), &origin);
   std::vector<TextLine> lines = SplitLines(text);
   const IniFile& ini = checked.ini;
   const IniSection* section = FindIniSection(ini, "KVSetup");
@@ -162,7 +158,7 @@ std::string PutSizes(const std::string& bytes, const CheckResult& checked,
     bool ended = after.next > after.end; // the line has its line feed
     edits.push_back(Edit{after.next, 0, (ended ? "" : lineEnd) + added});
   }
-  return ApplyEdits(bytes, edits);
+  return ApplyEdits(bytes, origin, edits);
 }
 
 namespace {
@@ -194,7 +190,8 @@ std::string RefuseName(const std::string& name) {
   if (name.size() > 127) {
     return "is longer than the 127 characters setup.exe reads";
   }
-  for (unsigned char c : name) {
+  for (size_t i = 0; i < name.size(); i += CharBytes(name, i)) {
+    unsigned char c = (unsigned char)name[i];
     if (c < 0x20 || c == 0x7F || strchr("\"\\/:*?<>|", c) != nullptr) {
       return "holds a character Windows refuses in file names (it names the link and the folder)";
     }
@@ -237,7 +234,7 @@ std::string FirstSetupDat(const std::string& appName, const std::string& exeName
   // Each folder's files together, so the copy makes each folder once; names without regard to
   // case, as Windows compares them.
   auto folderOf = [](const std::string& path) {
-    size_t split = path.find_last_of('\\');
+    size_t split = FindLastChar(path, "\\");
     return split == std::string::npos ? std::string() : path.substr(0, split);
   };
   std::sort(files.begin(), files.end(), [&](const std::string& a, const std::string& b) {
@@ -270,9 +267,6 @@ std::string FirstSetupDat(const std::string& appName, const std::string& exeName
     bool special = false;
     for (unsigned char c : file) {
       special |= c < 0x20 || c == 0x7F || c == '"';
-#ifndef _WIN32
-      special |= c >= 0x80; // the names would not be those Windows shows for the bytes
-#endif
     }
     if (special) {
       left->push_back(file + ": the name holds a character a group line cannot name here");

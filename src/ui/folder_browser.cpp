@@ -36,8 +36,7 @@ void BrowseForDestination(HWND owner) {
     }
   }
   const char* choice = installState.typedFolder[0] != '\0' ? installState.typedFolder : picked;
-  size_t length = TextLength(choice);
-  if (length < 3) {
+  if (CountCharacters(choice) < 3) {
     return;
   }
   CopyText(installState.destinationFolder, MAX_PATH, choice);
@@ -54,7 +53,8 @@ static int ValidateTypedFolder(HWND browser, const char* typedText) {
   char message[kMessageSize];
   // A text longer than we keep is refused like a name without a drive, never cut.
   int fits = CopyText(typed, sizeof typed, typedText);
-  if (!fits || !HasDrivePrefix(typed)) {
+  size_t drive = fits ? DrivePrefixLength(typed) : 0;
+  if (drive == 0) {
     FormatText(message, sizeof message,
                "The specified folder name '%s' is invalid.\n\nPlease type a full path with drive "
                "letter; for example 'C:\\%s'.",
@@ -68,11 +68,11 @@ static int ValidateTypedFolder(HWND browser, const char* typedText) {
   if (ShowBrowserMessage(browser, message, MB_YESNO | MB_ICONQUESTION) == IDNO) {
     return 1;
   }
-  size_t length = TextLength(typed);
+  size_t length = TextLength(typed); // the drive form's separator may have been removed
   char parent[kBrowseTextSize];
-  for (uint16_t i = 3; i < length; ++i) {
+  for (size_t i = drive; i < length; i += CharacterSize(typed + i)) {
     if (typed[i] == '\\') {
-      CopyText(parent, (size_t)i + 1, typed);
+      CopyText(parent, i + 1, typed);
       CreateDirectoryA(parent, NULL); // parents that exist are passed over
     }
   }

@@ -979,4 +979,103 @@ TEST(EndToEnd, RunsCutShortLeaveOldOrNewFilesAndARerunEndsLikeACleanInstall) {
          withFileInProgress, copiesLeft);
 }
 
+// ---- Double-byte code pages -------------------------------------------------------------------
+// Each case runs under the locale of its code page (tests/CMakeLists.txt): Wine takes a process's
+// ANSI code page from LC_ALL, and the encoding of file names on the host from the locale itself.
+// Names below are in that code page; but for the last two each ends in a character whose trail
+// byte is 0x5C ("\").
+struct DoubleByteCase {
+  UINT codePage;
+  const char* locale;
+  const char* appName; // the links' names
+  const char* parent;  // the destination's parent
+  const char* folder;  // the destination's last level, registered as the earlier install's folder
+  const char* sub;     // a target folder
+  const char* a;       // two target folders that folding a trail byte's letter would take as one
+  const char* b;
+  bool utf16; // SETUP.DAT in UTF-16LE with a byte order mark, as made for several code pages
+};
+
+void InstallUnderDoubleByteCodePage(const DoubleByteCase& c) {
+  const std::string missing = MissingLocale(c.locale, c.codePage);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  DemoRun run; // what a run changes outside the destination, saved and put back
+  const std::string base = run.target.Path(), appName = c.appName, sub = c.sub, a = c.a, b = c.b;
+  const std::string destination = base + "\\" + c.parent + "\\" + c.folder;
+  CreateDirectoryA((base + "\\" + c.parent).c_str(), NULL); // only the last level is made
+  // The folder of an earlier install is the default, and default_install registers it again.
+  const std::string appPathsKey =
+      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\kvsdb.exe";
+  ScopedRegistryKey appPaths(HKEY_LOCAL_MACHINE, appPathsKey);
+  appPaths.SetString("Path", destination);
+  std::string setupDat =
+      ("[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=" + appName +
+       "\nEXENAME=kvsdb\n[KVSetup]\nTitle=Setup\nPath=C:\\Elsewhere\nGroup1=Files\n"
+       "Description1=Files\n[Files]\nkvsdb.exe\n" +
+       sub + "\\readme.txt,readme.txt\n" + a + "\\a.txt,a.txt\n" + b + "\\b.txt,b.txt\n" + sub +
+       "\\" + a + "\\c.txt,a.txt\n" + "[default_install]\nAddReg=Registry\n[Registry]\nHKLM,\"" +
+       appPathsKey + "\",Path,,%65600%\nHKCU,Software\\Kelvara\\DoubleByte,Folder,,%65600%\n");
+  if (c.utf16) { // made for several code pages: each system reads it in its own
+    std::wstring wide(setupDat.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, setupDat.data(), (int)setupDat.size(), &wide[0],
+                                    (int)wide.size()));
+    setupDat = "\xFF\xFE" + std::string((const char*)wide.data(), wide.size() * 2);
+  }
+  run.dist.SetSetupDat(setupDat);
+  for (const char* file : {"kvsdb.exe", "readme.txt", "a.txt", "b.txt"}) {
+    run.dist.AddFile(file, file);
+  }
+  SetupProcess& setup = run.setup;
+  ASSERT_TRUE(setup.Start(run.dist.AddSetupExe()));
+  HWND page = setup.WaitForWindow(IsDestinationPage);
+  ASSERT_NE(nullptr, page) << setup.Describe();
+  EXPECT_EQ(destination, setup.Snapshot(page).Text(IDC_FOLDER_LABEL));
+  setup.Click(page, IDC_NEXT);
+  EXPECT_EQ("Setup has finished installing " + appName + " on your computer.", run.AnswerMessage());
+  ASSERT_TRUE(run.WaitForTheEnd());
+
+  // Every file inside the destination, in its folders; nothing made beside it.
+  EXPECT_EQ(std::string(c.parent) + " ", EntryNames(base));
+  EXPECT_EQ(std::string(c.folder) + " ", EntryNames(base + "\\" + c.parent));
+  std::vector<std::string> names = {"kvsdb.exe", sub, a, b};
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names[0] + " " + names[1] + " " + names[2] + " " + names[3] + " ",
+            EntryNames(destination));
+  EXPECT_EQ("readme.txt", ReadTextFile(destination + "\\" + sub + "\\readme.txt"));
+  EXPECT_EQ("a.txt", ReadTextFile(destination + "\\" + a + "\\a.txt"));
+  EXPECT_EQ("b.txt", ReadTextFile(destination + "\\" + b + "\\b.txt"));
+  EXPECT_EQ("a.txt", ReadTextFile(destination + "\\" + sub + "\\" + a + "\\c.txt"));
+  // The registry values and the links name it.
+  std::string value;
+  EXPECT_TRUE(
+      ReadRegistryValue(HKEY_CURRENT_USER, "Software\\Kelvara\\DoubleByte", "Folder", &value));
+  EXPECT_EQ(destination, value.c_str());
+  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, appPathsKey, "Path", &value));
+  EXPECT_EQ(destination, value.c_str());
+  for (const char* where : {"Programs", "Desktop"}) {
+    const std::string file = ShellFolder(where) + "\\" + appName + ".lnk";
+    Link link = ReadLink(file);
+    DeleteFileA(file.c_str());
+    ASSERT_TRUE(link.loaded) << where;
+    EXPECT_EQ(destination + "\\kvsdb.exe", link.path) << where;
+    EXPECT_EQ(destination, link.workingDirectory) << where;
+  }
+}
+
+TEST(EndToEndDoubleByte, Japanese932) {
+  // ソフト, 能, ソフト表, 表, ア, ヂ
+  InstallUnderDoubleByteCodePage({932, "ja_JP.UTF-8", "\x83\x5C\x83\x74\x83\x67", "\x94\x5C",
+                                  "\x83\x5C\x83\x74\x83\x67\x95\x5C", "\x95\x5C", "\x83\x41",
+                                  "\x83\x61", false});
+}
+
+TEST(EndToEndDoubleByte, TraditionalChinese950) {
+  // 許功蓋, 功, 許功蓋, 許, 乙, 兀
+  InstallUnderDoubleByteCodePage({950, "zh_TW.UTF-8", "\xB3\x5C\xA5\x5C\xBB\x5C", "\xA5\x5C",
+                                  "\xB3\x5C\xA5\x5C\xBB\x5C", "\xB3\x5C", "\xA4\x41", "\xA4\x61",
+                                  true});
+}
+
 } // namespace

@@ -1,7 +1,9 @@
 // CopyText, AppendText and FormatText: never past the buffer, always terminated, 0 exactly when
-// the text was cut, and the cut text is the longest prefix that fits.
+// the text was cut, and the cut text is the longest prefix of whole characters that fits.
 #include "fuzz_support.h"
 #include "setup_script/text_rules.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -26,22 +28,25 @@ int Format(char* dest, size_t size, const char* format, const Argument* args, in
   return FormatText(dest, size, format, passed...);
 }
 
-void Check(int fitted, const HeapBlock& dest, const std::string& whole) {
+void Check(int fitted, const HeapBlock& dest, const std::vector<std::string>& pieces) {
+  bool allFitted = false;
   FUZZ_CHECK(dest.Terminated());
-  FUZZ_CHECK(dest.Text() == Cut(whole, dest.Size()));
-  FUZZ_CHECK(fitted == (whole.size() < dest.Size()));
+  FUZZ_CHECK(dest.Text() == Bounded(pieces, dest.Size(), &allFitted));
+  FUZZ_CHECK(fitted == (int)allFitted);
 }
 
 void CheckCopy(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string src = in.Text();
   HeapBlock source(src);
-  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, src);
+  CodePage codePage(in);
+  Check(CopyText(dest.Data(), dest.Size(), source.Data()), dest, codePage.Characters(src));
 }
 
 void CheckAppend(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
-  std::string start = Cut(in.Text(), dest.Size());
+  std::string start = in.Text();
+  start = start.substr(0, std::min(start.size(), dest.Size() - 1));
   memcpy(dest.Data(), start.c_str(), start.size() + 1);
   bool terminated = in.Byte() % 8 != 0;
   if (!terminated) {
@@ -49,38 +54,51 @@ void CheckAppend(FuzzInput& in) {
   }
   std::string src = in.Text();
   HeapBlock source(src);
+  CodePage codePage(in);
   int fitted = AppendText(dest.Data(), dest.Size(), source.Data());
   if (terminated) {
-    Check(fitted, dest, start + src);
+    Check(fitted, dest, std::vector<std::string>{start} + codePage.Characters(src));
   } else {
     FUZZ_CHECK(fitted == 0); // nothing can be appended safely
   }
 }
 
-// The rules spelled out: %s and %d convert, %% is one "%", anything else is copied as it stands.
+// The rules spelled out: %s and %d convert, %% is one "%", anything else is copied as it stands;
+// a "%" is one only where a character begins.
 void CheckFormat(FuzzInput& in) {
   HeapBlock dest(in.BufferSize());
   std::string format = in.Text();
-  Argument args[3];
+  Argument inputs[3]; // a text and a number for each conversion the bytes spell
   int count = 0;
-  std::string expected;
-  for (size_t i = 0; i < format.size(); ++i) {
-    char next = i + 1 < format.size() ? format[i + 1] : '\0';
-    if (format[i] == '%' && (next == 's' || next == 'd')) {
-      if (count == 3) {
-        return;
+  for (size_t i = 0; i + 1 < format.size(); ++i) {
+    if (format[i] == '%' && (format[i + 1] == 's' || format[i + 1] == 'd') && count < 3) {
+      inputs[count++] = {true, in.Text(), (int)in.Word32()};
+    }
+  }
+  CodePage codePage(in);
+  Argument args[3]; // each in the type of the conversion it is passed to
+  std::vector<std::string> pieces;
+  int used = 0;
+  const std::vector<std::string> characters = codePage.Characters(format);
+  for (size_t i = 0; i < characters.size(); ++i) {
+    const std::string next = i + 1 < characters.size() ? characters[i + 1] : "";
+    if (characters[i] == "%" && (next == "s" || next == "d")) {
+      if (used == count) {
+        return; // more conversions than arguments
       }
-      Argument& a = args[count++];
-      a = {next == 's', in.Text(), (int)in.Word32()};
-      expected += a.isText ? a.text : std::to_string(a.number);
+      Argument& a = args[used];
+      a = {next == "s", inputs[used].text, inputs[used].number};
+      ++used;
+      pieces = pieces + (a.isText ? codePage.Characters(a.text)
+                                  : codePage.Characters(std::to_string(a.number)));
       ++i;
     } else {
-      expected += format[i];
-      i += format[i] == '%' && next == '%';
+      pieces.push_back(characters[i]);
+      i += characters[i] == "%" && next == "%";
     }
   }
   HeapBlock formatText(format);
-  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, count), dest, expected);
+  Check(Format(dest.Data(), dest.Size(), formatText.Data(), args, used), dest, pieces);
 }
 
 } // namespace

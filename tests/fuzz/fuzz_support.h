@@ -10,6 +10,9 @@
 #include <string.h>
 
 #include <string>
+#include <vector>
+
+#include "setup_script/text_rules.h"
 
 #define FUZZ_CHECK(condition)                                                                      \
   do {                                                                                             \
@@ -86,7 +89,55 @@ private:
   char* bytes_;
 };
 
-// What a bounded operation must leave: the whole text when it fits, else its longest prefix.
+// What a bounded operation on an ASCII text must leave: the whole text when it fits, else its
+// longest prefix.
 inline std::string Cut(const std::string& whole, size_t size) {
   return whole.substr(0, size - 1);
+}
+
+// The code page a check runs in, chosen by one byte of the input (past its end: single-byte, so
+// older inputs keep their meaning): single-byte, 932 or 950. Set for the rules; the model keeps
+// its own list of lead bytes.
+class CodePage {
+public:
+  explicit CodePage(FuzzInput& in) : kind_(in.Byte() % 3) {
+    SetLeadByteRanges(KnownLeadByteRanges(kind_ == 1 ? 932 : kind_ == 2 ? 950 : 1252), 6);
+  }
+  bool Lead(char c) const {
+    unsigned char b = (unsigned char)c;
+    return kind_ == 1 ? (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)
+                      : kind_ == 2 && b >= 0x81 && b <= 0xFE;
+  }
+  // text as its characters: a lead byte and the byte after it are one.
+  std::vector<std::string> Characters(const std::string& text) const {
+    std::vector<std::string> characters;
+    for (size_t i = 0; i < text.size(); i += characters.back().size()) {
+      characters.push_back(text.substr(i, Lead(text[i]) && i + 1 < text.size() ? 2 : 1));
+    }
+    return characters;
+  }
+
+private:
+  int kind_;
+};
+
+// What a bounded operation must leave: its pieces (characters) in order while each and a
+// terminator fit, nothing after the first that does not; *fitted tells whether all did.
+inline std::string Bounded(const std::vector<std::string>& pieces, size_t size, bool* fitted) {
+  std::string text;
+  for (const std::string& piece : pieces) {
+    if (text.size() + piece.size() >= size) {
+      *fitted = false;
+      return text;
+    }
+    text += piece;
+  }
+  *fitted = true;
+  return text;
+}
+
+inline std::vector<std::string> operator+(std::vector<std::string> a,
+                                          const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }

@@ -6,20 +6,37 @@
 
 namespace {
 
+// The position of the first character of text that is what, or npos.
+size_t FindCharacter(const CodePage& codePage, const std::string& text, const char* what) {
+  size_t at = 0;
+  for (const std::string& c : codePage.Characters(text)) {
+    if (c == what) {
+      return at;
+    }
+    at += c.size();
+  }
+  return std::string::npos;
+}
+
 void CheckSplit(FuzzInput& in) {
   HeapBlock target(in.BufferSize());
   HeapBlock source(in.BufferSize());
   std::string line = in.Text();
   HeapBlock lineText(line);
+  CodePage codePage(in);
   int fitted =
       SplitGroupLine(lineText.Data(), target.Data(), target.Size(), source.Data(), source.Size());
-  size_t comma = line.find(',');
+  size_t comma = FindCharacter(codePage, line, ",");
   std::string wantTarget = comma == std::string::npos ? line : line.substr(0, comma);
   std::string wantSource = comma == std::string::npos ? line : line.substr(comma + 1);
+  bool targetFitted = false;
+  bool sourceFitted = false;
   FUZZ_CHECK(target.Terminated() && source.Terminated());
-  FUZZ_CHECK(target.Text() == Cut(wantTarget, target.Size()));
-  FUZZ_CHECK(source.Text() == Cut(wantSource, source.Size()));
-  FUZZ_CHECK(fitted == (wantTarget.size() < target.Size() && wantSource.size() < source.Size()));
+  FUZZ_CHECK(target.Text() ==
+             Bounded(codePage.Characters(wantTarget), target.Size(), &targetFitted));
+  FUZZ_CHECK(source.Text() ==
+             Bounded(codePage.Characters(wantSource), source.Size(), &sourceFitted));
+  FUZZ_CHECK(fitted == (targetFitted && sourceFitted));
   // Joined again, the two parts give back the line.
   if (fitted && comma != std::string::npos) {
     FUZZ_CHECK(target.Text() + "," + source.Text() == line);
@@ -33,20 +50,30 @@ void CheckJoin(FuzzInput& in) {
   std::string name = in.Text();
   HeapBlock folderText(folder);
   HeapBlock nameText(name);
+  CodePage codePage(in);
   int fitted = always ? JoinPathAlways(dest.Data(), dest.Size(), folderText.Data(), nameText.Data())
                       : JoinPathOnce(dest.Data(), dest.Size(), folderText.Data(), nameText.Data());
-  bool separate = always || folder.empty() || folder.back() != '\\';
-  std::string expected = folder + (separate ? "\\" : "") + name;
+  std::vector<std::string> pieces = codePage.Characters(folder);
+  if (always || pieces.empty() || pieces.back() != "\\") {
+    pieces.push_back("\\");
+  }
+  bool allFitted = false;
   FUZZ_CHECK(dest.Terminated());
-  FUZZ_CHECK(dest.Text() == Cut(expected, dest.Size()));
-  FUZZ_CHECK(fitted == (expected.size() < dest.Size()));
+  FUZZ_CHECK(dest.Text() == Bounded(pieces + codePage.Characters(name), dest.Size(), &allFitted));
+  FUZZ_CHECK(fitted == (int)allFitted);
 }
 
 void CheckCut(FuzzInput& in) {
   std::string path = in.Text();
   HeapBlock text(path);
+  CodePage codePage(in);
   CutAtLastSeparator(text.Data());
-  size_t last = path.rfind('\\');
+  size_t last = std::string::npos;
+  size_t at = 0;
+  for (const std::string& c : codePage.Characters(path)) {
+    last = c == "\\" ? at : last;
+    at += c.size();
+  }
   std::string expected = last == std::string::npos || last == 0 ? path : path.substr(0, last);
   FUZZ_CHECK(text.Text() == expected);
 }
@@ -68,9 +95,14 @@ void CheckCompare(FuzzInput& in) {
   }
   HeapBlock first(a);
   HeapBlock second(b);
-  bool equal = a.size() == b.size();
-  for (size_t i = 0; equal && i < a.size(); ++i) {
-    equal = Lower(a[i]) == Lower(b[i]);
+  CodePage codePage(in);
+  // Character by character; only a single-byte character is a letter that folds.
+  const std::vector<std::string> as = codePage.Characters(a);
+  const std::vector<std::string> bs = codePage.Characters(b);
+  bool equal = as.size() == bs.size();
+  for (size_t i = 0; equal && i < as.size(); ++i) {
+    equal = as[i].size() == 2 ? as[i] == bs[i]
+                              : bs[i].size() == 1 && Lower(as[i][0]) == Lower(bs[i][0]);
   }
   FUZZ_CHECK(EqualIgnoringAsciiCase(first.Data(), second.Data()) == (int)equal);
 }

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "checker.h"
+#include "code_page.h"
 #include "plan.h"
 #include "probe/runonce_probe.h"
 #include "robot/process_robot.h"
@@ -33,14 +34,32 @@ const DWORD kRunTimeoutMs = 180000;
 const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
 const REGSAM kView = KEY_WOW64_32KEY; // the registry as the 32-bit setup.exe sees it
 const char kAppPaths[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
-// Written by Wine itself while programs run (its own settings), never by an install.
-const char* const kPlatformNoise[] = {"hkcu\\software\\wine"};
+// Written by Wine itself while programs run (its own settings, and the locale's where a program
+// starts under another one), never by an install.
+const char* const kPlatformNoise[] = {
+    "hkcu\\software\\wine", "hkcu\\control panel\\international",
+    "hklm\\system\\currentcontrolset\\control\\nls\\codepage",
+    "hklm\\system\\currentcontrolset\\control\\timezoneinformation"};
+
+// Paths are walked by character of the process's ANSI code page: in a double-byte one a trail
+// byte may be 0x5C or an ASCII letter.
+size_t CharSize(const std::string& text, size_t i) {
+  return IsDBCSLeadByte((BYTE)text[i]) && i + 1 < text.size() ? 2 : 1;
+}
 
 std::string Lower(std::string text) {
-  for (char& c : text) {
-    c = (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+  for (size_t i = 0; i < text.size(); i += CharSize(text, i)) {
+    text[i] = (text[i] >= 'A' && text[i] <= 'Z') ? (char)(text[i] - 'A' + 'a') : text[i];
   }
   return text;
+}
+
+size_t LastSeparator(const std::string& path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); i += CharSize(path, i)) {
+    last = path[i] == '\\' ? i : last;
+  }
+  return last;
 }
 
 bool StartsWith(const std::string& text, const std::string& start) {
@@ -55,7 +74,7 @@ std::string FullPath(const std::string& path) {
 }
 
 std::string Parent(const std::string& path) {
-  size_t split = path.find_last_of('\\');
+  size_t split = LastSeparator(path);
   return split == std::string::npos ? "" : path.substr(0, split);
 }
 
@@ -346,9 +365,9 @@ void MakeKey(Machine* machine, const std::string& path) {
   std::string made;
   size_t start = 0;
   while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) {
-      end = path.size();
+    size_t end = start;
+    while (end < path.size() && path[end] != '\\') {
+      end += CharSize(path, end);
     }
     made += (made.empty() ? "" : "\\") + path.substr(start, end - start);
     start = end + 1;
@@ -578,7 +597,7 @@ void Undo(const Machine& before, const Machine& after) {
   for (const std::string& path : newKeys) {
     HKEY parent;
     if (open(Parent(path), &parent)) {
-      RegDeleteKeyA(parent, path.substr(path.find_last_of('\\') + 1).c_str());
+      RegDeleteKeyA(parent, path.substr(LastSeparator(path) + 1).c_str());
       RegCloseKey(parent);
     }
   }
@@ -1100,6 +1119,23 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   EXPECT_EQ("\"" + (target / "Tree App") + "\\uninstall.exe\"" + std::string(1, '\0'),
             uninstallString);
   InstallAndCompare("setupcheck --init", dist, choices, MachineSetting());
+}
+
+// A SETUP.DAT in code page 932, installed on a system whose ANSI code page is 932: names whose
+// second byte is "\" (ソ 83 5C, 表 95 5C) or an ASCII letter (ア 83 41, ヂ 83 61) land in
+// their own folders inside the destination, as setupcheck --codepage 932 plans them.
+TEST(PlanMatchesInstall, DoubleByteCodePage) {
+  const std::string missing = MissingLocale("ja_JP.UTF-8", 932);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  std::string problem;
+  ASSERT_TRUE(SelectCodePage(932, &problem)) << problem;
+  Distribution dist;
+  CopyTree(SourcePath("tests/setupcheck/cases/codepage-932"), dist.Path());
+  MachineSetting setting;
+  setting.layersEntry = true;
+  InstallAndCompare("code page 932", dist, PlanChoices(), setting);
 }
 
 // ---- Generated distributions ------------------------------------------------------------------

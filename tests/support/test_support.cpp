@@ -46,7 +46,9 @@ std::string SetupExePath() {
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '\\') {
+  // The last character, not the last byte: in a double-byte code page that may be a trail byte.
+  const char* end = folder.c_str() + folder.size();
+  if (!folder.empty() && *CharPrevA(folder.c_str(), end) == '\\') {
     return folder + name;
   }
   return folder + "\\" + name;
@@ -90,9 +92,13 @@ bool FolderExists(const std::string& path) {
 }
 
 void MakeFolders(const std::string& path) {
-  for (size_t i = 3; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '\\') {
+  for (const char* at = path.c_str();; at = CharNextA(at)) {
+    size_t i = at - path.c_str();
+    if (i >= 3 && (*at == '\\' || *at == '\0')) {
       CreateDirectoryA(path.substr(0, i).c_str(), NULL);
+    }
+    if (*at == '\0') {
+      break;
     }
   }
 }
@@ -213,6 +219,22 @@ const char* TestDrive(const char* variable) {
 std::string MissingTestDrivesReason() {
   const char* why = getenv("TEST_DRIVES_UNAVAILABLE");
   return why != nullptr ? why : "no test drives: run the tests through scripts/test.sh";
+}
+
+std::string MissingLocale(const char* locale, UINT codePage) {
+  if (GetACP() != codePage) {
+    return std::string("runs under LC_ALL=") + locale + " (as CTest starts it); the ANSI code " +
+           "page here is " + std::to_string(GetACP());
+  }
+  char folder[MAX_PATH] = "";
+  DWORD length = GetEnvironmentVariableA("LOCPATH", folder, MAX_PATH);
+  const char* why = getenv("KVS_LOCALES_UNAVAILABLE");
+  if (length == 0 || length >= MAX_PATH ||
+      !FileExists(WindowsPath(folder) + "\\" + locale + "\\LC_CTYPE")) {
+    return std::string("the locale ") + locale + " is missing, so host file names could not be " +
+           "encoded: " + (why != nullptr ? why : "scripts/test.sh generates it");
+  }
+  return "";
 }
 
 void ResetInstallState() {

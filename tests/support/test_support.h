@@ -79,6 +79,11 @@ public:
 const char* TestDrive(const char* variable);
 std::string MissingTestDrivesReason();
 
+// Why a test of a double-byte code page cannot run here, or "": it runs under the locale (CTest
+// sets LC_ALL) whose ANSI code page Wine takes, and that locale must exist where LOCPATH points
+// (scripts/lib.sh generates it) for Wine to encode host file names.
+std::string MissingLocale(const char* locale, UINT codePage);
+
 // installState and the progress counters back to their start-up values.
 void ResetInstallState();
 

@@ -212,4 +212,36 @@ TEST_F(BrowserTest, ACreatedFolderLastsOneBrowseAndCancelKeepsTheDestination) {
   EXPECT_TRUE(FolderExists(created)); // a created folder stays
 }
 
+// Under code page 932 a typed folder is cut at real separators only: a trail byte 0x5C is neither
+// a parent's end nor a trailing separator.
+TEST_F(BrowserTest, DoubleByteTypedFolderIsCutAtRealSeparatorsOnly) {
+  const std::string missing = MissingLocale("ja_JP.UTF-8", 932);
+  if (!missing.empty()) {
+    GTEST_SKIP() << missing;
+  }
+  CPINFO codePage; // taken as setup.exe takes it at start
+  GetCPInfo(CP_ACP, &codePage);
+  SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
+  const std::string parent = temp_ / "\x95\x5C";                           // 表
+  const std::string typed = parent + "\\\x83\x5C\x83\x74\x83\x67\x95\x5C"; // ソフト表
+  const std::string driveForm = "\x83\x5C:\\x"; // ソ:\x passes the drive test, as 1:\X does
+  UiRobot robot;
+  for (const auto& [folder, answer] :
+       {std::make_pair(typed, IDYES), std::make_pair(driveForm, IDNO)}) {
+    robot.Expect("question", IsMessageBox,
+                 [&, folder = folder, answer = answer](UiRobot&, const WindowSnapshot& w) {
+                   EXPECT_EQ(Ask(folder), w.MessageText());
+                   UiRobot::Click(w.window, answer);
+                 });
+  }
+  EXPECT_EQ(
+      0, BrowseCallback(owner_.Window(), BFFM_VALIDATEFAILEDA, (LPARAM)(typed + "\\").c_str(), 0));
+  EXPECT_EQ(1, BrowseCallback(owner_.Window(), BFFM_VALIDATEFAILEDA, (LPARAM)driveForm.c_str(), 0));
+  EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+  SetLeadByteRanges(NULL, 0);
+  EXPECT_EQ(typed, installState.typedFolder);
+  EXPECT_EQ("\x95\x5C ", EntryNames(temp_.Path()));
+  EXPECT_EQ("\x83\x5C\x83\x74\x83\x67\x95\x5C ", EntryNames(parent));
+}
+
 } // namespace

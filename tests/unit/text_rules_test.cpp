@@ -139,15 +139,89 @@ TEST(Megabytes, RoundHalvesAwayFromZero) {
 }
 
 TEST(TypedFolders, DriveTestAndTrailingSeparator) {
-  EXPECT_TRUE(HasDrivePrefix("D:\\New"));
-  EXPECT_TRUE(HasDrivePrefix("1:\\X"));
-  EXPECT_FALSE(HasDrivePrefix("Games"));
-  EXPECT_FALSE(HasDrivePrefix("D:"));
-  EXPECT_FALSE(HasDrivePrefix(""));
+  EXPECT_NE(0u, DrivePrefixLength("D:\\New"));
+  EXPECT_NE(0u, DrivePrefixLength("1:\\X"));
+  EXPECT_EQ(0u, DrivePrefixLength("Games"));
+  EXPECT_EQ(0u, DrivePrefixLength("D:"));
+  EXPECT_EQ(0u, DrivePrefixLength(""));
   char one[16] = "D:\\New\\";
   RemoveTrailingSeparator(one);
   EXPECT_STREQ("D:\\New", one);
   char two[16] = "D:\\New\\\\";
   RemoveTrailingSeparator(two);
   EXPECT_STREQ("D:\\New\\", two);
+}
+
+// In a double-byte code page a lead byte and its trail byte are one character; the trail byte
+// may be 0x5C ("\") or an ASCII letter. The same rules, with the lead bytes of 932 and 950.
+class DoubleByte {
+public:
+  explicit DoubleByte(int codePage) {
+    SetLeadByteRanges(KnownLeadByteRanges(codePage), 6);
+  }
+  ~DoubleByte() {
+    SetLeadByteRanges(NULL, 0);
+  }
+};
+
+TEST(DoubleByteText, PathsAreCutJoinedAndComparedByCharacter) {
+  struct Case {
+    int codePage;
+    const char* folder; // ends in a character whose trail byte is 0x5C
+    const char* a;      // two names that differ only in a trail byte's letter case
+    const char* b;
+  } cases[] = {
+      {932, "C:\\\x83\x5C\x83\x74\x83\x67\x95\x5C", "\x83\x41", "\x83\x61"}, // ソフト表, ア, ヂ
+      {950, "C:\\\xB3\x5C\xA5\x5C\xBB\x5C", "\xA4\x41", "\xA4\x61"},         // 許功蓋, 乙, 兀
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.codePage);
+    DoubleByte mode(c.codePage);
+    const std::string folder = c.folder;
+    char path[64];
+    JoinPathOnce(path, sizeof path, c.folder, "x.txt");
+    EXPECT_EQ(folder + "\\x.txt", path);
+    CutAtLastSeparator(path);
+    EXPECT_EQ(folder, path);
+    CutAtLastSeparator(path);
+    EXPECT_STREQ("C:", path);
+    EXPECT_FALSE(
+        EqualIgnoringAsciiCase((folder + "\\" + c.a).c_str(), (folder + "\\" + c.b).c_str()));
+    EXPECT_TRUE(EqualIgnoringAsciiCase((folder + "\\Data").c_str(), (folder + "\\dATA").c_str()));
+    // Cuts fall between characters: "C:\" and one character need 6 bytes with the terminator.
+    EXPECT_EQ(0, CopyText(path, 5, c.folder));
+    EXPECT_STREQ("C:\\", path);
+    EXPECT_EQ(0, FormatText(path, 7, "%s%s", c.a, c.folder));
+    EXPECT_EQ(std::string(c.a) + "C:\\", path);
+    EXPECT_EQ(0, SplitGroupLine((std::string(c.a) + c.b + ",s").c_str(), path, 4, path + 8, 8));
+    EXPECT_STREQ(c.a, path);
+    CopyCharacters(path, sizeof path, c.folder + 3, 2);
+    EXPECT_EQ(folder.substr(3, 4), path);
+    EXPECT_EQ(3u + (folder.size() - 3) / 2, CountCharacters(c.folder));
+    // The typed folder: its last level and its drive form.
+    char typed[64];
+    CopyText(typed, sizeof typed, c.folder);
+    RemoveTrailingSeparator(typed);
+    EXPECT_EQ(folder, typed);
+    AppendText(typed, sizeof typed, "\\");
+    RemoveTrailingSeparator(typed);
+    EXPECT_EQ(folder, typed);
+    DropIncompleteCharacter(typed); // a whole last character stays
+    EXPECT_EQ(folder, typed);
+    AppendText(typed, sizeof typed, std::string(c.a, 1).c_str());
+    DropIncompleteCharacter(typed); // a lead byte without its trail byte goes
+    EXPECT_EQ(folder, typed);
+    EXPECT_EQ(4u, DrivePrefixLength((std::string(c.a) + ":\\x").c_str()));
+    EXPECT_EQ(0u, DrivePrefixLength(c.a));
+    // The file's own name counts from the last real separator: here the folder's last level.
+    char name[300];
+    const std::string own = folder + std::string(255 - 8 - (folder.size() - 3), 'n');
+    EXPECT_EQ(1, ReplacementName(name, sizeof name, own.c_str()));
+    EXPECT_EQ(0, ReplacementName(name, sizeof name, (own + "n").c_str()));
+  }
+  // The same bytes in a single-byte code page: every byte is a character.
+  char path[32];
+  JoinPathOnce(path, sizeof path, "C:\\\x95\x5C", "x");
+  EXPECT_STREQ("C:\\\x95\x5Cx", path);
+  EXPECT_TRUE(EqualIgnoringAsciiCase("\x83\x41", "\x83\x61"));
 }
