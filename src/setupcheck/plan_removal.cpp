@@ -16,18 +16,6 @@ const size_t kPathBuffer = 260; // uninstall.exe's paths
 const char kUninstallKey[] = "software\\microsoft\\windows\\currentversion\\uninstall\\";
 const char kKeptForSecondRun[] = "kept while a file stays, so that the removal can run again";
 
-// A target naming a place outside the installed folder (a drive, a root, "..") is left alone.
-bool LiesInside(const std::string& name) {
-  if (name.empty() || name[0] == '\\' || name.find(':') != std::string::npos) {
-    return false;
-  }
-  return ("\\" + name + "\\").find("\\..\\") == std::string::npos;
-}
-
-size_t Depth(const std::string& path) {
-  return (size_t)std::count(path.begin(), path.end(), '\\');
-}
-
 } // namespace
 
 // Every group's files and their replacements, as the plan of an install with every group chosen
@@ -41,7 +29,7 @@ void Planner::PlanFileRemoval(const std::vector<PlanStep>& installed) {
     if (file.kind != kStepFile || !seen.insert(LowerAscii(file.path)).second) {
       continue;
     }
-    if (!LiesInside(file.path.substr(std::min(skip, file.path.size())))) {
+    if (NamesPlaceOutside(file.path.substr(std::min(skip, file.path.size())).c_str())) {
       plan_->machine.push_back("left: " + file.path + " lies outside the installed folder");
       continue;
     }
@@ -78,7 +66,8 @@ void Planner::PlanRegistryRemoval() {
         continue;
       }
       // The first level below the root (Software and the like) is never removed.
-      for (std::string key = removal.reg.key; Depth(key) >= 2; key.erase(key.rfind('\\'))) {
+      for (std::string key = removal.reg.key; CountSeparators(key.c_str()) >= 2;
+           key.resize(FindLastSeparator(key.c_str()) - key.c_str())) {
         removal.keys.push_back(key);
         lastLook[LowerAscii(key)] = removals.size();
       }
@@ -145,12 +134,13 @@ void Planner::PlanFolderRemoval(const std::vector<PlanStep>& installed) {
   for (const PlanStep& folder : installed) {
     std::string name = folder.path.substr(std::min(destination.size() + 1, folder.path.size()));
     if (folder.kind == kStepFolder && folder.path.size() > destination.size() + 1 &&
-        LiesInside(name)) {
+        !NamesPlaceOutside(name.c_str())) {
       folders.push_back(folder.path);
     }
   }
-  std::stable_sort(folders.begin(), folders.end(),
-                   [](const std::string& a, const std::string& b) { return Depth(a) > Depth(b); });
+  std::stable_sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
+    return CountSeparators(a.c_str()) > CountSeparators(b.c_str());
+  });
   if (destination.size() > 3) {
     folders.push_back(destination);
   }

@@ -8,29 +8,6 @@
 #include "../system/shortcuts.h"
 #include "uninstall_state.h"
 
-// A target that names a place outside the destination (a drive, a root, "..") is left alone:
-// only what lies under the installed folder is removed.
-static int LiesInsideDestination(const char* target) {
-  if (target[0] == '\0' || target[0] == '\\') {
-    return 0;
-  }
-  const char* part = target;
-  for (const char* p = target;; p = CharNextA(p)) {
-    if (*p == ':') {
-      return 0;
-    }
-    if (*p == '\\' || *p == '\0') {
-      if (p - part == 2 && part[0] == '.' && part[1] == '.') {
-        return 0;
-      }
-      if (*p == '\0') {
-        return 1;
-      }
-      part = p + 1;
-    }
-  }
-}
-
 // Calls visit with the full path of every target of every group, chosen at the install or not.
 // A line that cannot be read ends its group, as it ended the copy.
 static void ForEachTarget(void (*visit)(const char* path)) {
@@ -46,7 +23,7 @@ static void ForEachTarget(void (*visit)(const char* path)) {
         break;
       }
       SplitGroupLine(line, target, sizeof target, source, sizeof source);
-      if (LiesInsideDestination(target) &&
+      if (!NamesPlaceOutside(target) &&
           JoinPathOnce(path, sizeof path, installState.destinationFolder, target)) {
         visit(path);
       }

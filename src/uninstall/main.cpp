@@ -1,11 +1,17 @@
 #include <windows.h>
 
 #include "../setup_script/install_state.h"
+#include "../setup_script/text_rules.h"
 #include "relaunch.h"
 #include "uninstall_driver.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   installState.instance = instance;
+  // Paths are walked by character of the system's ANSI code page, as setup.exe walks them.
+  CPINFO codePage;
+  if (GetCPInfo(CP_ACP, &codePage)) {
+    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
+  }
   char programPath[MAX_PATH];
   HANDLE firstProcess = NULL;
   if (ReadCopyCommandLine(GetCommandLineA(), &firstProcess, programPath)) {

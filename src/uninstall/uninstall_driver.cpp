@@ -11,16 +11,6 @@
 
 RemovalState removalState;
 
-char* LastSeparator(char* path) {
-  char* last = NULL;
-  for (char* p = path; *p != '\0'; p = CharNextA(p)) {
-    if (*p == '\\') {
-      last = p;
-    }
-  }
-  return last;
-}
-
 void DeleteInstalledFile(const char* path) {
   DWORD attributes = GetFileAttributesA(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

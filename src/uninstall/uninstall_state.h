@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "../setup_script/text_rules.h"
+
 enum { kFailedListSize = 1024 };
 
 struct RemovalState {
@@ -15,9 +17,11 @@ struct RemovalState {
 
 extern RemovalState removalState;
 
-// The last "\" of path, walked character by character (in a double-byte code page a second byte
-// can be "\"); NULL when there is none.
-char* LastSeparator(char* path);
+// The last "\" of path, a character of its own (in a double-byte code page a second byte can be
+// "\"); NULL when there is none.
+inline char* LastSeparator(char* path) {
+  return (char*)FindLastSeparator(path);
+}
 
 // Deletes a file the install made, read-only or not; a file that is not there is no failure, one
 // that stays is named in the closing message.
