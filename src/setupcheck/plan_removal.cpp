@@ -16,13 +16,21 @@ const size_t kPathBuffer = 260; // uninstall.exe's paths
 const char kUninstallKey[] = "software\\microsoft\\windows\\currentversion\\uninstall\\";
 const char kKeptForSecondRun[] = "kept while a file stays, so that the removal can run again";
 
+// Where a target's name begins in a path joined to the destination: after the "\" the join adds,
+// unless the destination ends with one (a trail byte 0x5C is no separator).
+size_t NameStart(const std::string& destination) {
+  const char* last = FindLastSeparator(destination.c_str());
+  bool endsWithSeparator = last != nullptr && last[1] == '\0';
+  return destination.size() + (endsWithSeparator ? 0 : 1);
+}
+
 } // namespace
 
 // Every group's files and their replacements, as the plan of an install with every group chosen
 // names them; SETUP.DAT and uninstall.exe come later.
 void Planner::PlanFileRemoval(const std::vector<PlanStep>& installed) {
   const std::string& destination = plan_->destination;
-  size_t skip = destination.size() + (destination.back() == '\\' ? 0 : 1);
+  size_t skip = NameStart(destination);
   std::set<std::string> seen = {LowerAscii(destination + "\\SETUP.DAT"),
                                 LowerAscii(destination + "\\uninstall.exe")};
   for (const PlanStep& file : installed) {
@@ -132,8 +140,8 @@ void Planner::PlanFolderRemoval(const std::vector<PlanStep>& installed) {
   const std::string& destination = plan_->destination;
   std::vector<std::string> folders;
   for (const PlanStep& folder : installed) {
-    std::string name = folder.path.substr(std::min(destination.size() + 1, folder.path.size()));
-    if (folder.kind == kStepFolder && folder.path.size() > destination.size() + 1 &&
+    std::string name = folder.path.substr(std::min(NameStart(destination), folder.path.size()));
+    if (folder.kind == kStepFolder && folder.path.size() > NameStart(destination) &&
         !NamesPlaceOutside(name.c_str())) {
       folders.push_back(folder.path);
     }
