@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Makes the release archive build/release/NAME-VERSION-win32.zip: setup.exe, setupcheck.exe, the
-# example distribution, the SETUP.DAT format, the README's shipping section and SHA256SUMS of
+# Makes the release archive build/release/NAME-VERSION-win32.zip: setup.exe, uninstall.exe,
+# setupcheck.exe, the example distribution, the SETUP.DAT format, the README's shipping section and SHA256SUMS of
 # them all (docs/release.md). Unsigned, it is the same bytes whenever and wherever it is made
 # from the same commit.
 #   scripts/release.sh [--sign KEY CERT [--timestamp URL]]
@@ -49,12 +49,12 @@ fi
 # Only the project's own flags: a caller's CFLAGS and the like would change the programs.
 unset CFLAGS CXXFLAGS CPPFLAGS LDFLAGS RCFLAGS
 tree=$BUILD/release-build
-log "building setup.exe and setupcheck.exe $version in $tree"
+log "building setup.exe, uninstall.exe and setupcheck.exe $version in $tree"
 mkdir -p "$tree"
 cmake -S "$ROOT" -B "$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
   -DCMAKE_BUILD_TYPE=MinSizeRel -DSETUP_BUILD_TESTS=OFF >"$tree/configure.log" 2>&1 ||
   { cat "$tree/configure.log"; exit 1; }
-if ! cmake --build "$tree" -j "$(nproc)" --target setup setupcheck >"$tree/build.log" 2>&1; then
+if ! cmake --build "$tree" -j "$(nproc)" --target setup uninstall setupcheck >"$tree/build.log" 2>&1; then
   grep -E -A3 'error|Error' "$tree/build.log" | head -60
   log "the build failed; the whole log: $tree/build.log"
   exit 1
@@ -64,7 +64,7 @@ out=$BUILD/release
 stage=$out/$top
 rm -rf "$stage"
 mkdir -p "$stage/docs" "$stage/examples"
-cp "$tree/setup.exe" "$tree/src/setupcheck/setupcheck.exe" "$stage/"
+cp "$tree/setup.exe" "$tree/uninstall.exe" "$tree/src/setupcheck/setupcheck.exe" "$stage/"
 cp -R "$ROOT/examples/demo" "$stage/examples/demo"
 cp "$ROOT/docs/setup-dat.md" "$stage/docs/"
 # The README's section up to the next heading, without the blank lines that end it.
@@ -74,7 +74,8 @@ awk '/^## / { on = $0 == "## Shipping your application" }
 [ -s "$stage/SHIPPING.txt" ] || { log "no \"Shipping your application\" section in README.md"; exit 1; }
 
 if [ ${#sign[@]} -gt 0 ]; then
-  "$ROOT/scripts/sign.sh" "${timestamp[@]}" "${sign[@]}" "$stage/setup.exe" "$stage/setupcheck.exe"
+  "$ROOT/scripts/sign.sh" "${timestamp[@]}" "${sign[@]}" "$stage/setup.exe" "$stage/uninstall.exe" \
+    "$stage/setupcheck.exe"
 fi
 
 (cd "$stage" && find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' '\0' | xargs -0 sha256sum) \

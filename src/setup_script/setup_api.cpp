@@ -11,6 +11,9 @@ static decltype(&SetupFindFirstLineA) findFirstLine;
 static decltype(&SetupFindNextLine) findNextLine;
 static decltype(&SetupGetLineTextA) getLineText;
 static decltype(&SetupGetLineCountA) getLineCount;
+static decltype(&SetupGetStringFieldA) getStringField;
+static decltype(&SetupGetIntField) getIntField;
+static decltype(&SetupGetFieldCount) getFieldCount;
 static decltype(&SetupGetFileCompressionInfoA) getFileCompressionInfo;
 SetDirectoryIdFunction setDirectoryId;
 InstallSectionFunction installSection;
@@ -23,6 +26,9 @@ int LoadSetupApi(void) {
       {"SetupFindNextLine", &findNextLine},
       {"SetupGetLineTextA", &getLineText},
       {"SetupGetLineCountA", &getLineCount},
+      {"SetupGetStringFieldA", &getStringField},
+      {"SetupGetIntField", &getIntField},
+      {"SetupGetFieldCount", &getFieldCount},
       {"SetupGetFileCompressionInfoA", &getFileCompressionInfo},
       {"SetupSetDirectoryIdA", &setDirectoryId},
       {"SetupInstallFromInfSectionA", &installSection},
@@ -50,6 +56,21 @@ int GetLineText(INFCONTEXT* context, char* line) {
   return getLineText(context, NULL, NULL, NULL, line, kLineSize, NULL) ? 1 : 0;
 }
 
+int GetLineField(INFCONTEXT* context, DWORD index, char* text, DWORD size) {
+  return getStringField(context, index, text, size, NULL) ? 1 : 0;
+}
+
+int GetLineIntField(INFCONTEXT* context, DWORD index, int* value) {
+  INT number = 0;
+  int found = getIntField(context, index, &number) ? 1 : 0;
+  *value = found ? number : 0;
+  return found;
+}
+
+DWORD GetLineFieldCount(INFCONTEXT* context) {
+  return getFieldCount(context);
+}
+
 int32_t GetSectionLineCount(HINF inf, const char* section) {
   return getLineCount(inf, section);
 }
@@ -58,11 +79,15 @@ int SetDestinationDirectoryId(HINF inf, const char* folder) {
   return setDirectoryId(inf, 65600, folder) ? 1 : 0;
 }
 
-int InstallDefaultSection(HWND owner, HINF inf) {
-  return installSection(owner, inf, "default_install", SPINST_INIFILES | SPINST_REGISTRY, NULL,
-                        NULL, 0, NULL, NULL, NULL, NULL)
+int InstallSectionByName(HWND owner, HINF inf, const char* section) {
+  return installSection(owner, inf, section, SPINST_INIFILES | SPINST_REGISTRY, NULL, NULL, 0, NULL,
+                        NULL, NULL, NULL)
              ? 1
              : 0;
+}
+
+int InstallDefaultSection(HWND owner, HINF inf) {
+  return InstallSectionByName(owner, inf, "default_install");
 }
 
 uint32_t GetInstalledFileSize(const char* sourcePath) {

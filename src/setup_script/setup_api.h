@@ -19,6 +19,13 @@ int FindNextLine(INFCONTEXT* context);
 // The whole line, its fields joined by commas, into a buffer of kLineSize bytes; 0 when the
 // line cannot be read (for example when it is longer than 255 characters).
 int GetLineText(INFCONTEXT* context, char* line);
+// Field index of a line (0 is its key, 1 the first value) as text with strings and directory
+// ids substituted, into size bytes; 0 when there is no such field or it does not fit.
+int GetLineField(INFCONTEXT* context, DWORD index, char* text, DWORD size);
+// A field as a number (decimal or 0x hex); 0 when it is missing or not a number.
+int GetLineIntField(INFCONTEXT* context, DWORD index, int* value);
+// The number of value fields of a line.
+DWORD GetLineFieldCount(INFCONTEXT* context);
 // Lines of a section; negative for a missing section.
 int32_t GetSectionLineCount(HINF inf, const char* section);
 
@@ -31,6 +38,8 @@ extern SetDirectoryIdFunction setDirectoryId;
 // Carries out "default_install" with its INI-file and registry operations only. On failure the
 // reason is in the thread's last error.
 int InstallDefaultSection(HWND owner, HINF inf);
+// Carries out any install section the same way.
+int InstallSectionByName(HWND owner, HINF inf, const char* section);
 // The platform call behind InstallDefaultSection (set by LoadSetupApi). Wine's Setup API never
 // refuses an INI-file or registry line, so tests put a refusing stand-in here to reach the
 // failure path.

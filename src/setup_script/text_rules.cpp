@@ -74,6 +74,35 @@ const char* FindLastSeparator(const char* path) {
   return last;
 }
 
+int NamesPlaceOutside(const char* target) {
+  if (target[0] == '\0' || IsSeparator(target)) {
+    return 1;
+  }
+  const char* part = target;
+  for (const char* p = target;; p += CharacterSize(p)) {
+    if (p[0] == ':' && CharacterSize(p) == 1) {
+      return 1;
+    }
+    if (*p == '\0' || IsSeparator(p)) {
+      if (p - part == 2 && part[0] == '.' && part[1] == '.') {
+        return 1;
+      }
+      if (*p == '\0') {
+        return 0;
+      }
+      part = p + 1;
+    }
+  }
+}
+
+size_t CountSeparators(const char* path) {
+  size_t count = 0;
+  for (; *path != '\0'; path += CharacterSize(path)) {
+    count += IsSeparator(path) ? 1 : 0;
+  }
+  return count;
+}
+
 size_t TextLength(const char* text) {
   size_t length = 0;
   while (text[length] != '\0') {

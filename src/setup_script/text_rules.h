@@ -99,5 +99,13 @@ void FormatFreeSpaceText(char* text, size_t size, float megabytes);
 // bytes (3, or 4 after a double-byte first character), 0 when the text does not begin so.
 size_t DrivePrefixLength(const char* typed);
 
+// A group line's target that names a place outside the destination folder: empty, beginning
+// with "\", holding ":" (a drive) or a ".." part. Only what lies under the installed folder is
+// removed again.
+int NamesPlaceOutside(const char* target);
+
+// The number of "\" characters in path.
+size_t CountSeparators(const char* path);
+
 // Removes one trailing "\" if there is one.
 void RemoveTrailingSeparator(char* path);

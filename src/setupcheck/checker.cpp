@@ -64,6 +64,7 @@ private:
   int32_t CheckCachedSize(const Group& group, bool* valid, int* line);
   void CheckInstallSection();
   void CheckSystemNames();
+  void CheckUninstallEntry();
 
   std::string folder_;
   int64_t cluster_;
@@ -543,6 +544,42 @@ void Checker::CheckSystemNames() {
   }
 }
 
+// uninstall.exe, the SETUP.DAT it reads beside it and the Uninstall entry that starts it belong
+// together: each without the others leaves the application without a way to remove it.
+void Checker::CheckUninstallEntry() {
+  const std::string uninstallKey = "software\\microsoft\\windows\\currentversion\\uninstall\\";
+  int entryLine = 0;
+  int index = FindInfSection(inf_, "default_install");
+  for (size_t i = 0; index >= 0 && i < inf_.sections[index].lines.size(); ++i) {
+    const InfLine& directive = inf_.sections[index].lines[i];
+    for (size_t f = 0;
+         directive.hasKey && LowerAscii(directive.key) == "addreg" && f < directive.fields.size();
+         ++f) {
+      int named = FindInfSection(inf_, SubstituteField(inf_, directive.fields[f]).c_str());
+      for (const InfLine& line : inf_.sections[named >= 0 ? named : index].lines) {
+        std::string subkey =
+            line.fields.size() >= 2 ? LowerAscii(SubstituteField(inf_, line.fields[1])) : "";
+        if (named >= 0 && entryLine == 0 &&
+            subkey.compare(0, uninstallKey.size(), uninstallKey) == 0) {
+          entryLine = line.lineNumber;
+        }
+      }
+    }
+  }
+  auto program = targets_.find("uninstall.exe");
+  bool setupDat = targets_.count("setup.dat") != 0;
+  if (entryLine != 0 && (program == targets_.end() || !setupDat)) {
+    Add(entryLine, kWarning,
+        "an Uninstall entry is written, but no group puts uninstall.exe and SETUP.DAT into the "
+        "destination folder: the application cannot be removed with it");
+  } else if (entryLine == 0 && program != targets_.end()) {
+    Add(program->second, kWarning,
+        "uninstall.exe is installed, but default_install writes no Uninstall entry "
+        "(HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\...): the list of "
+        "installed programs does not offer to remove the application");
+  }
+}
+
 void Checker::Run() {
   CheckSystemNames();
   if (!OpenSetupFile()) {
@@ -553,6 +590,7 @@ void Checker::Run() {
   CheckRequiredKeys();
   CheckGroups();
   CheckInstallSection();
+  CheckUninstallEntry();
 }
 
 } // namespace

@@ -29,6 +29,8 @@ const char kUsage[] =
     "usage: setupcheck [--codepage N] [--json] [--sizes] [--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --plan [--json] [--destination DIR] [--without N]... "
     "[--cluster N] DISTRIBUTION-FOLDER\n"
+    "       setupcheck [--codepage N] --plan --uninstall [--json] [--destination DIR] "
+    "DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --init --app NAME --exe NAME FOLDER\n"
     "       setupcheck --help | --version\n";
@@ -45,10 +47,13 @@ const char kHelp[] =
     "                   depends on the machine is marked as such\n"
     "  --destination DIR  the plan for a destination chosen on the destination page\n"
     "  --without N      the plan with optional group N's box cleared (repeatable)\n"
+    "  --uninstall      the plan of removing the install with uninstall.exe: links, every\n"
+    "                   group's files, registry values and INI entries, empty folders\n"
     "  --write-sizes    puts the measured SizeN lines into [KVSetup] of SETUP.DAT itself,\n"
     "                   keeping every other byte\n"
     "  --init           writes a first SETUP.DAT listing every file in FOLDER, for the\n"
     "                   application named by --app with the executable --exe (without .exe);\n"
+    "                   an uninstall.exe there is shipped and registered to remove it;\n"
     "                   an existing SETUP.DAT is never replaced\n"
     "  --json           one JSON document instead of text (check and --plan)\n"
     "  --cluster N      cluster size in bytes for measured sizes (default 4096)\n"
@@ -145,7 +150,7 @@ bool Check(const char* folder, long cluster, CheckResult* result) {
   return true;
 }
 
-int RunPlan(const char* folder, const PlanChoices& choices, bool json) {
+int RunPlan(const char* folder, const PlanChoices& choices, bool removal, bool json) {
   CheckResult result;
   if (!Check(folder, (long)choices.cluster, &result)) {
     return 1;
@@ -159,7 +164,7 @@ int RunPlan(const char* folder, const PlanChoices& choices, bool json) {
   }
   Plan plan;
   std::string problem;
-  if (!MakePlan(result, folder, choices, &plan, &problem)) {
+  if (!(removal ? MakeRemovalPlan : MakePlan)(result, folder, choices, &plan, &problem)) {
     fprintf(stderr, "setupcheck: no plan: %s\n", Shown(problem).c_str());
     return 1;
   }
@@ -254,8 +259,17 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
     fprintf(stderr, "setupcheck: %s holds no files to install\n", folder);
     return 1;
   }
+  // The installed size, as the list of installed programs shows it: KiB of 4096-byte clusters.
+  int64_t bytes = 0;
+  bool uninstall = false;
+  for (const std::string& file : files) {
+    int64_t fileSize = 0;
+    FindBelow(folder, file, &fileSize);
+    bytes += (fileSize + kDefaultClusterSize - 1) / kDefaultClusterSize * kDefaultClusterSize;
+    uninstall |= EqualIgnoringAsciiCase(file.c_str(), "uninstall.exe") != 0;
+  }
   std::vector<std::string> left;
-  std::string text = FirstSetupDat(appName, exeName, files, &left);
+  std::string text = FirstSetupDat(appName, exeName, files, &left, (bytes + 1023) / 1024);
   for (const std::string& host : unnamed) {
     left.push_back(host + ": the name holds a character code page " +
                    std::to_string(SelectedCodePage()) + " does not have");
@@ -267,8 +281,12 @@ int RunInit(const char* folder, const std::string& appName, std::string exeName)
             written < 0 ? "already exists and is left as it is" : "cannot be written");
     return 1;
   }
-  size_t listed = files.size() + unnamed.size() - left.size();
+  size_t listed = files.size() + unnamed.size() - left.size() - (uninstall ? 1 : 0);
   printf("%s written: %d file%s in group 1\n", path.c_str(), (int)listed, listed == 1 ? "" : "s");
+  if (uninstall) {
+    printf("uninstall.exe and SETUP.DAT in group 2, registered as the Uninstall entry of %s\n",
+           Shown(appName).c_str());
+  }
   for (size_t i = 0; i < left.size(); ++i) {
     // The names left out for the code page are the file system's own spelling already.
     bool host = i + unnamed.size() >= left.size();
@@ -313,6 +331,7 @@ int main(int argc, char** argv) {
   int modes = 0;
   bool sizes = false;
   bool json = false;
+  bool removal = false;
   long cluster = kDefaultClusterSize;
   PlanChoices choices;
   std::string appName;
@@ -337,6 +356,8 @@ int main(int argc, char** argv) {
     } else if (strcmp(arg, "--plan") == 0) {
       mode = kPlan;
       ++modes;
+    } else if (strcmp(arg, "--uninstall") == 0) {
+      removal = true;
     } else if (strcmp(arg, "--write-sizes") == 0) {
       mode = kWriteSizes;
       ++modes;
@@ -386,7 +407,7 @@ int main(int argc, char** argv) {
   }
   std::string hostFolder = HostArgument(folder);
   folder = hostFolder.c_str();
-  bool planOptions = !choices.destination.empty() || !choices.without.empty();
+  bool planOptions = !choices.destination.empty() || !choices.without.empty() || removal;
   if ((planOptions && mode != kPlan) || ((haveApp || haveExe) && mode != kInit) ||
       (sizes && mode != kCheck) || (json && mode != kCheck && mode != kPlan)) {
     return Usage("an option that does not belong to this command");
@@ -394,7 +415,10 @@ int main(int argc, char** argv) {
   switch (mode) {
   case kPlan:
     choices.cluster = cluster;
-    return RunPlan(folder, choices, json);
+    if (removal && !choices.without.empty()) {
+      return Usage("--without does not change a removal: it takes every group's files");
+    }
+    return RunPlan(folder, choices, removal, json);
   case kWriteSizes:
     return RunWriteSizes(folder, cluster);
   case kInit:

@@ -29,6 +29,11 @@ enum StepKind {
   kStepDeleteKey,   // a registry key deleted with everything below it, where present
   kStepLink,        // a shortcut saved
   kStepRun,         // a program started
+  // A removal's steps
+  kStepRemoveFile,   // a file deleted where present
+  kStepRemoveFolder, // a folder removed where empty
+  kStepRemoveKey,    // a registry key deleted where empty
+  kStepRemoveIni,    // an INI entry deleted, its section and file where left empty
 };
 
 // Where a step's folder lies when the plan cannot name it: the platform finds it on the machine.
@@ -54,6 +59,7 @@ struct PlanStep {
   ValueCondition valueCondition = kAlways;
   std::string machine; // non-empty: the step's outcome depends on the machine in a way not
                        // described by the two conditions above (the reason)
+  std::string only;    // a removal's further condition ("where it points at ...")
 };
 
 struct PlanGroup {
@@ -66,6 +72,7 @@ struct PlanGroup {
 };
 
 struct Plan {
+  bool removal = false; // what uninstall.exe does, not setup.exe
   std::string appName;
   std::string destination;
   std::string destinationFrom; // how it was chosen
@@ -78,6 +85,12 @@ struct Plan {
 // choices do not fit the distribution or the install would not complete with them.
 bool MakePlan(const CheckResult& checked, const std::string& folder, const PlanChoices& choices,
               Plan* plan, std::string* problem);
+
+// The plan of removing what an install of a checked distribution made, as uninstall.exe in the
+// installed folder does it: every group's files whether chosen or not, so only the destination of
+// the choices counts.
+bool MakeRemovalPlan(const CheckResult& checked, const std::string& folder,
+                     const PlanChoices& choices, Plan* plan, std::string* problem);
 
 // One step as a line of text, as the text plan shows it.
 std::string DescribeStep(const PlanStep& step);

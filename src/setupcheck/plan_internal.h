@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "plan.h"
+#include "setup_script/registry_line_flags.h"
 
 namespace plan_detail {
 
@@ -24,6 +25,9 @@ enum : uint32_t {
 };
 
 extern const char kDirectoryId[];
+
+// Text without the blanks around it, as the Setup API and the profile functions read a name.
+std::string Trimmed(const std::string& text);
 
 // A directory id left after substitution (%10%, %11%, ...): the platform puts a folder of the
 // machine in its place.
@@ -46,6 +50,8 @@ public:
       : checked_(checked), folder_(folder), choices_(choices), plan_(plan), inf_(checked.inf) {}
 
   bool Run(std::string* problem);
+  // plan_removal.cpp
+  bool RunRemoval(std::string* problem);
 
 private:
   bool ChooseDestination(std::string* problem);
@@ -70,6 +76,13 @@ private:
   bool RegistryValueData(const InfLine& line, uint32_t type, RegistryLine& reg, std::string* data);
   PlanStep& AddRegistryStep(StepKind kind, const InfLine& line, const RegistryLine& reg);
 
+  // plan_removal.cpp
+  void PlanFileRemoval(const std::vector<PlanStep>& installed);
+  void PlanRegistryRemoval();
+  void PlanIniRemoval();
+  void PlanFolderRemoval(const std::vector<PlanStep>& installed);
+  void NoteRemovalMachine();
+
   PlanStep& Add(StepKind kind, const std::string& path, int line);
   // Field N (from 1) of a line after substitution, as SetupGetStringField gives it.
   bool Field(const InfLine& line, size_t n, std::string* text) const;
@@ -85,6 +98,7 @@ private:
   std::set<std::string> createdKeys_;       // lower case, to list each once
   bool writesMachineKeys_ = false;
   bool copiesFiles_ = false;
+  const char* installSection_ = "default_install"; // default_uninstall for a removal
 };
 
 } // namespace plan_detail

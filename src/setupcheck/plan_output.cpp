@@ -75,6 +75,14 @@ const char* StepWord(StepKind kind) {
     return "link";
   case kStepRun:
     return "run";
+  case kStepRemoveFile:
+    return "remove-file";
+  case kStepRemoveFolder:
+    return "remove-folder";
+  case kStepRemoveKey:
+    return "remove-key";
+  case kStepRemoveIni:
+    return "remove-ini";
   }
   return "";
 }
@@ -118,8 +126,15 @@ void PrintJsonStep(FILE* out, const PlanStep& step) {
     PrintJsonField(out, "target", step.text);
     PrintJsonField(out, "workingDirectory", step.folder);
     break;
+  case kStepRemoveIni:
+    PrintJsonField(out, "section", step.section);
+    PrintJsonField(out, "key", step.name);
+    break;
   default:
     break;
+  }
+  if (!step.only.empty()) {
+    PrintJsonField(out, "only", step.only);
   }
   if (step.line > 0) {
     fprintf(out, ",\"line\":%d", step.line);
@@ -184,7 +199,17 @@ std::string DescribeStep(const PlanStep& step) {
   case kStepFolder:
   case kStepKey:
   case kStepDeleteKey:
+  case kStepRemoveKey:
     text += step.path;
+    break;
+  case kStepRemoveFolder:
+    text += step.path + " [only where empty]";
+    break;
+  case kStepRemoveFile:
+    text += StepPath(step);
+    break;
+  case kStepRemoveIni:
+    text += StepPath(step) + " [" + step.section + "] " + step.name;
     break;
   case kStepFile:
     text += step.path + " <- " + step.text;
@@ -231,6 +256,12 @@ std::string DescribeStep(const PlanStep& step) {
   } else if (step.valueCondition == kOnlyIfPresent) {
     text += " [only where the value is present]";
   }
+  if (step.kind == kStepRemoveKey) {
+    text += " [only where empty]";
+  }
+  if (!step.only.empty()) {
+    text += " [" + step.only + "]";
+  }
   if (!step.machine.empty()) {
     text += " [machine-dependent: " + step.machine + "]";
   }
@@ -238,7 +269,9 @@ std::string DescribeStep(const PlanStep& step) {
 }
 
 void PrintPlanText(const Plan& plan, FILE* out) {
-  fprintf(out, "Plan: what setup.exe does when it installs %s\n\n", Shown(plan.appName).c_str());
+  const char* program = plan.removal ? "uninstall.exe" : "setup.exe";
+  fprintf(out, "Plan: what %s does when it %s %s\n\n", program,
+          plan.removal ? "removes" : "installs", Shown(plan.appName).c_str());
   fprintf(out, "Destination: %s\n  from %s\n\n", Shown(plan.destination).c_str(),
           Shown(plan.destinationFrom).c_str());
   fprintf(out, "Groups:\n");
@@ -251,7 +284,7 @@ void PrintPlanText(const Plan& plan, FILE* out) {
             Shown(choice).c_str(), group.files, group.files == 1 ? "" : "s", (long long)group.bytes,
             group.measured ? "measured" : "SizeN");
   }
-  fprintf(out, "\nSteps, in the order setup.exe takes them:\n");
+  fprintf(out, "\nSteps, in the order %s takes them:\n", program);
   for (const PlanStep& step : plan.steps) {
     fprintf(out, "  %s\n", Shown(DescribeStep(step)).c_str());
   }
@@ -262,7 +295,7 @@ void PrintPlanText(const Plan& plan, FILE* out) {
 }
 
 void PrintPlanJson(const Plan& plan, FILE* out) {
-  fprintf(out, "{\"app\":");
+  fprintf(out, "{%s\"app\":", plan.removal ? "\"removal\":true," : "");
   PrintJsonString(out, plan.appName);
   fprintf(out, ",\"destination\":{\"path\":");
   PrintJsonString(out, plan.destination);

@@ -13,34 +13,8 @@ namespace {
 
 const size_t kRegistryText = 4096; // the Setup API reads registry fields into this many characters
 
-// Registry line flags of AddReg and DelReg.
-const int32_t kBinaryValueType = 0x1;
-const int32_t kNoClobber = 0x2;
-const int32_t kDeleteValue = 0x4;
-const int32_t kAppend = 0x8;
-const int32_t kKeyOnly = 0x10;
-const int32_t kOverwriteOnly = 0x20;
-const int32_t kKeyView64 = 0x1000;
-const int32_t kKeyOnlyCommon = 0x2000;
-const int32_t kKeyView32 = 0x4000;
-const int32_t kDeleteRegBit = 0x8000;
-const int32_t kMultiSzDeleteString = 0x18002;
-const uint32_t kTypeMask = 0xFFFF0001u;
-
 bool IsBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t start = 0;
-  size_t end = text.size();
-  while (start < end && IsBlank(text[start])) {
-    ++start;
-  }
-  while (end > start && IsBlank(text[end - 1])) {
-    --end;
-  }
-  return text.substr(start, end - start);
 }
 
 bool IsAscii(const std::string& text) {
@@ -178,6 +152,18 @@ uint32_t RegistryValueType(int32_t flags) {
 
 } // namespace
 
+std::string Trimmed(const std::string& text) {
+  size_t start = 0;
+  size_t end = text.size();
+  while (start < end && IsBlank(text[start])) {
+    ++start;
+  }
+  while (end > start && IsBlank(text[end - 1])) {
+    --end;
+  }
+  return text.substr(start, end - start);
+}
+
 // A directory id left after substitution (%10%, %11%, ...): the platform puts a folder of the
 // machine in its place.
 bool HasDirectoryId(const std::string& text) {
@@ -195,7 +181,7 @@ const char kDirectoryId[] = "a directory id stands for a folder of the machine";
 
 std::vector<const InfSection*> Planner::NamedSections(const char* key) const {
   std::vector<const InfSection*> named;
-  int index = FindInfSection(inf_, "default_install");
+  int index = FindInfSection(inf_, installSection_);
   if (index < 0) {
     return named;
   }
@@ -420,8 +406,8 @@ bool Planner::RegistryValueData(const InfLine& line, uint32_t type, RegistryLine
   return true;
 }
 
-// default_install with only its INI and registry operations: UpdateInis, then UpdateIniFields,
-// then DelReg, then AddReg.
+// default_install (or a removal's default_uninstall) with only its INI and registry operations:
+// UpdateInis, then UpdateIniFields, then DelReg, then AddReg.
 void Planner::PlanInstallSection() {
   for (const InfSection* section : NamedSections("UpdateInis")) {
     for (const InfLine& line : section->lines) {

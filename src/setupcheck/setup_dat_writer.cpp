@@ -199,9 +199,38 @@ std::string RefuseName(const std::string& name) {
   return "";
 }
 
+// The application's entry in the system's list of installed programs, whose UninstallString
+// starts uninstall.exe in the installed folder.
+static std::string UninstallEntry(int64_t installedKiB, const char* eol) {
+  const std::string key =
+      "HKLM,Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%APPNAME%,";
+  std::string out = std::string("; The application's entry in the list of installed programs. Put "
+                                "VERSION and PUBLISHER") +
+                    eol + "; into [Strings] and the two lines below them, to show them there." +
+                    eol + "[Uninstall.AddReg]" + eol;
+  out += key + "DisplayName,,%APPNAME%" + eol;
+  out += key + "UninstallString,,\"\"\"%65600%\\uninstall.exe\"\"\"" + eol;
+  out += key + "InstallLocation,,%65600%" + eol;
+  out += key + "DisplayIcon,,%65600%\\%EXENAME%.exe" + eol;
+  out += "; " + key + "DisplayVersion,,%VERSION%" + eol;
+  out += "; " + key + "Publisher,,%PUBLISHER%" + eol;
+  out += key + "EstimatedSize,0x10001," + Number(installedKiB) + eol;
+  out += key + "NoModify,0x10001,1" + eol;
+  out += key + "NoRepair,0x10001,1" + eol;
+  return out;
+}
+
 std::string FirstSetupDat(const std::string& appName, const std::string& exeName,
-                          std::vector<std::string> files, std::vector<std::string>* left) {
+                          std::vector<std::string> files, std::vector<std::string>* left,
+                          int64_t installedKiB) {
   left->clear();
+  auto program = std::find_if(files.begin(), files.end(), [](const std::string& file) {
+    return EqualIgnoringAsciiCase(file.c_str(), "uninstall.exe") != 0;
+  });
+  bool uninstall = program != files.end();
+  if (uninstall) {
+    files.erase(program); // shipped in a group of its own, with SETUP.DAT
+  }
   // Each folder's files together, so the copy makes each folder once; names without regard to
   // case, as Windows compares them.
   auto folderOf = [](const std::string& path) {
@@ -224,8 +253,12 @@ std::string FirstSetupDat(const std::string& appName, const std::string& exeName
          "EXENAME=" + Value(exeName) + eol + eol;
   out += std::string("[KVSetup]") + eol + "Title=" + Value(appName + " Setup") + eol;
   out += "Path=" + Value("C:\\Program Files\\" + appName) + eol;
-  out += std::string("Group1=Program.Files") + eol + "Description1=Copying program files..." + eol +
-         eol;
+  out += std::string("Group1=Program.Files") + eol + "Description1=Copying program files..." + eol;
+  if (uninstall) {
+    out += std::string("Group2=Uninstall.Files") + eol +
+           "Description2=Copying the uninstall program..." + eol;
+  }
+  out += eol;
   out += std::string("; target[,source]: the target is relative to the destination folder, the "
                      "source to this folder.") +
          eol;
@@ -249,14 +282,26 @@ std::string FirstSetupDat(const std::string& appName, const std::string& exeName
     }
   }
   out += eol;
+  if (uninstall) {
+    out += std::string("; uninstall.exe removes the installation again, reading the SETUP.DAT "
+                       "beside it.") +
+           eol + "[Uninstall.Files]" + eol + "uninstall.exe" + eol + "SETUP.DAT" + eol + eol;
+  }
   out +=
       std::string(
           "; Registry and INI entries, made after the copy; %65600% is the destination folder.") +
       eol;
   out += std::string("[default_install]") + eol;
-  out += std::string("; AddReg=App.AddReg") + eol;
+  if (uninstall) {
+    out += std::string("AddReg=Uninstall.AddReg") + eol;
+  }
+  out +=
+      std::string(uninstall ? "; AddReg=Uninstall.AddReg,App.AddReg" : "; AddReg=App.AddReg") + eol;
   out += std::string(";") + eol;
   out += std::string("; [App.AddReg]") + eol;
   out += "; HKCU,Software\\" + appName + ",InstallDir,,%65600%" + eol;
+  if (uninstall) {
+    out += eol + UninstallEntry(installedKiB, eol);
+  }
   return out;
 }

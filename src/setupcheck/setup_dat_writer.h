@@ -16,9 +16,12 @@ std::string PutSizes(const std::string& bytes, const CheckResult& checked,
 
 // A first SETUP.DAT for the files (relative paths, Windows separators) of an application: one
 // group of every file, each folder's files together. *left receives files that no group line
-// can name and that were left out, with the reason.
+// can name and that were left out, with the reason. With uninstall.exe at the top, a second
+// group ships it with SETUP.DAT, and default_install registers it as the application's
+// Uninstall entry, giving installedKiB as the size.
 std::string FirstSetupDat(const std::string& appName, const std::string& exeName,
-                          std::vector<std::string> files, std::vector<std::string>* left);
+                          std::vector<std::string> files, std::vector<std::string>* left,
+                          int64_t installedKiB = 0);
 
 // Why a name cannot stand as APPNAME or EXENAME; empty when it can.
 std::string RefuseName(const std::string& name);

@@ -33,6 +33,42 @@ int ReadShellFolder(char* folder, const char* valueName) {
   return folder[0] != '\0';
 }
 
+// Runs use on a new shell link object and its file interface, inside one initialisation of the
+// component library; whatever was obtained is released again. 0 when either cannot be had.
+struct LinkPaths {
+  const char* link;
+  char* target;
+};
+static int WithShellLink(int (*use)(IShellLinkA* link, IPersistFile* file, const LinkPaths* paths),
+                         const LinkPaths* paths) {
+  int result = 0;
+  CoInitialize(NULL);
+  IShellLinkA* link = NULL;
+  if (SUCCEEDED(CoCreateInstance(kClsidShellLink, NULL, CLSCTX_INPROC_SERVER, kIidShellLinkA,
+                                 (void**)&link))) {
+    IPersistFile* file = NULL;
+    if (SUCCEEDED(link->QueryInterface(kIidPersistFile, (void**)&file))) {
+      result = use(link, file, paths);
+      file->Release();
+    }
+    link->Release();
+  }
+  CoUninitialize();
+  return result;
+}
+
+static int SaveProgramLink(IShellLinkA* link, IPersistFile* file, const LinkPaths* paths) {
+  // The results are not looked at: each call is made whether or not the one before succeeded.
+  link->SetWorkingDirectory(installState.destinationFolder);
+  link->SetPath(paths->target);
+  link->SetShowCmd(SW_SHOWNORMAL);
+  WCHAR widePath[MAX_PATH];
+  widePath[0] = L'\0';
+  MultiByteToWideChar(CP_ACP, 0, paths->link, -1, widePath, MAX_PATH);
+  file->Save(widePath, TRUE);
+  return 1;
+}
+
 void CreateProgramShortcut(const char* valueName) {
   char folder[kShortcutPathSize];
   if (!ReadShellFolder(folder, valueName)) {
@@ -46,22 +82,18 @@ void CreateProgramShortcut(const char* valueName) {
                   installState.exeName)) {
     return;
   }
-  CoInitialize(NULL);
-  IShellLinkA* link = NULL;
-  if (SUCCEEDED(CoCreateInstance(kClsidShellLink, NULL, CLSCTX_INPROC_SERVER, kIidShellLinkA,
-                                 (void**)&link))) {
-    IPersistFile* file = NULL;
-    if (SUCCEEDED(link->QueryInterface(kIidPersistFile, (void**)&file))) {
-      link->SetWorkingDirectory(installState.destinationFolder);
-      link->SetPath(targetPath);
-      link->SetShowCmd(SW_SHOWNORMAL);
-      WCHAR widePath[MAX_PATH];
-      widePath[0] = L'\0';
-      MultiByteToWideChar(CP_ACP, 0, linkPath, -1, widePath, MAX_PATH);
-      file->Save(widePath, TRUE);
-      file->Release();
-    }
-    link->Release();
-  }
-  CoUninitialize();
+  LinkPaths paths = {linkPath, targetPath};
+  WithShellLink(SaveProgramLink, &paths);
+}
+
+static int LoadLinkTarget(IShellLinkA* link, IPersistFile* file, const LinkPaths* paths) {
+  WCHAR widePath[MAX_PATH];
+  return MultiByteToWideChar(CP_ACP, 0, paths->link, -1, widePath, MAX_PATH) != 0 &&
+         SUCCEEDED(file->Load(widePath, STGM_READ)) &&
+         link->GetPath(paths->target, MAX_PATH, NULL, SLGP_RAWPATH) == S_OK;
+}
+
+int ReadShortcutTarget(const char* linkPath, char* target) {
+  LinkPaths paths = {linkPath, target};
+  return WithShellLink(LoadLinkTarget, &paths);
 }

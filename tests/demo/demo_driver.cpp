@@ -2,6 +2,9 @@
 //   demo_driver drive <setup.exe> <folder>  runs the typical install from outside, saving
 //                                           pictures of each step into folder (BMP)
 //   demo_driver list                        lists what the demo installed
+//   demo_driver remove <folder>             removes it with its uninstall.exe from outside,
+//                                           saving pictures of the two messages into folder
+//   demo_driver remains <destination>       lists what is left of it, once the removal ended
 //   demo_driver forget                      removes an earlier demo install
 #include <windows.h>
 #include <objbase.h>
@@ -22,6 +25,8 @@ namespace {
 
 const char kAppKey[] = "Software\\Kelvara\\Demo";
 const char kLinkName[] = "Kelvara Demo.lnk";
+const char kUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvara Demo";
 
 // ---- Pictures -------------------------------------------------------------------------------
 
@@ -315,6 +320,7 @@ int List() {
   printf("Registry values:\n");
   ListValues(HKEY_CURRENT_USER, "HKCU", kAppKey);
   ListValues(HKEY_LOCAL_MACHINE, "HKLM", kAppKey);
+  ListValues(HKEY_LOCAL_MACHINE, "HKLM", kUninstallKey);
   ListValues(HKEY_LOCAL_MACHINE, "HKLM", kRunOnce);
   printf("INI entries in %s\\kdemo.ini:\n", destination.c_str());
   char ini[1024] = "";
@@ -330,6 +336,64 @@ int List() {
   return 0;
 }
 
+// Yes to the question, then OK to the closing message of the copy that does the removal.
+int Remove(const std::string& folder) {
+  std::string destination = ReadString(HKEY_CURRENT_USER, kAppKey, "InstallDir");
+  SetupProcess first;
+  if (destination.empty() || !first.Start(destination + "\\uninstall.exe")) {
+    printf("no uninstall.exe of an installed Kelvara Demo to start\n");
+    return 1;
+  }
+  SetupProcess copy;
+  HWND question = first.WaitForWindow(IsMessageBox);
+  if (question == NULL || !SaveWhenPainted(question, 0xFFFF, folder + "\\remove-question.bmp")) {
+    printf("no question:\n%s", first.Describe().c_str());
+    return 1;
+  }
+  printf("question: %s\n", first.Snapshot(question).MessageText().c_str());
+  first.Click(question, IDYES);
+  HWND closing = first.WaitForExit(60000, NULL) && copy.FollowChildOf(first.ProcessId())
+                     ? copy.WaitForWindow(IsMessageBox)
+                     : NULL;
+  if (closing == NULL || !SaveWhenPainted(closing, 0xFFFF, folder + "\\remove-finished.bmp")) {
+    printf("no closing message\n");
+    return 1;
+  }
+  printf("message: %s\n", copy.Snapshot(closing).MessageText().c_str());
+  copy.Click(closing, IDOK);
+  return copy.WaitForExit(60000, NULL) ? 0 : 1;
+}
+
+// What is left: files in the installed folder, the registry values, the links. The removal's
+// copy in the temporary folder is gone once it has ended.
+int Remains(const std::string& destination) {
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  if (!WaitUntil([&] { return EntryNames(temp).find("kvs-uninstall-") == std::string::npos; },
+                 600000)) {
+    printf("the removal has not ended\n");
+    return 1;
+  }
+  if (FolderExists(destination)) {
+    printf("Files in %s:\n", destination.c_str());
+    ListFiles(destination, "");
+  } else {
+    printf("%s: (gone)\n", destination.c_str());
+  }
+  printf("Registry values:\n");
+  ListValues(HKEY_CURRENT_USER, "HKCU", kAppKey);
+  ListValues(HKEY_LOCAL_MACHINE, "HKLM", kAppKey);
+  ListValues(HKEY_LOCAL_MACHINE, "HKLM", kUninstallKey);
+  printf("Links:\n");
+  CoInitialize(NULL);
+  ShowLink(LinkIn("Programs"));
+  ShowLink(LinkIn("Desktop"));
+  CoUninitialize();
+  printf("Left in the temporary folder by the removal: %s\n",
+         EntryNames(temp).find("kvs-uninstall-") == std::string::npos ? "nothing" : "a copy");
+  return 0;
+}
+
 int Forget() {
   std::string destination = ReadString(HKEY_CURRENT_USER, kAppKey, "InstallDir");
   if (!destination.empty()) {
@@ -337,6 +401,7 @@ int Forget() {
   }
   DeleteFileA(LinkIn("Programs").c_str());
   DeleteFileA(LinkIn("Desktop").c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     RegDeleteKeyA(root, kAppKey);
     RegDeleteKeyA(root, "Software\\Kelvara");
@@ -354,9 +419,16 @@ int main(int argc, char** argv) {
   if (mode == "list") {
     return List();
   }
+  if (mode == "remove" && argc == 3) {
+    return Remove(argv[2]);
+  }
+  if (mode == "remains" && argc == 3) {
+    return Remains(argv[2]);
+  }
   if (mode == "forget") {
     return Forget();
   }
-  printf("usage: demo_driver drive <setup.exe> <folder> | list | forget\n");
+  printf("usage: demo_driver drive <setup.exe> <folder> | list | remove <folder> | remains "
+         "<destination> | forget\n");
   return 2;
 }

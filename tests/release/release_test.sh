@@ -92,7 +92,8 @@ mode_reproducible() {
   # with the first one's date (nothing is built again).
   build "$source" "$a" C UTC 022 $EPOCH
   build "$copy" "$b" C.UTF-8 Pacific/Auckland 077 $((EPOCH + 86400 * 365))
-  same release-build/setup.exe release-build/src/setupcheck/setupcheck.exe native/src/setupcheck/setupcheck
+  same release-build/setup.exe release-build/uninstall.exe release-build/src/setupcheck/setupcheck.exe \
+    native/src/setupcheck/setupcheck
   build "$copy" "$b" C.UTF-8 Pacific/Auckland 077 $EPOCH
   same "$(cd "$a" && echo release/*-win32.zip)"
   [ $status = 0 ] || fail "the two builds differ"
@@ -130,7 +131,7 @@ for e in entries:
 EOF
   (
     cd "$source"
-    printf '%s\n' SHA256SUMS SHIPPING.txt docs/setup-dat.md setup.exe setupcheck.exe
+    printf '%s\n' SHA256SUMS SHIPPING.txt docs/setup-dat.md setup.exe setupcheck.exe uninstall.exe
     find examples/demo -type f
   ) | LC_ALL=C sort | sed "s|^|$top/|" >"$check/expected"
   diff -u "$check/expected" "$check/names" || fail "the archive's entries"
@@ -145,6 +146,8 @@ EOF
   cmp "$unpacked/setup.exe" "$work/a/release-build/setup.exe" || fail "setup.exe"
   cmp "$unpacked/setupcheck.exe" "$work/a/release-build/src/setupcheck/setupcheck.exe" ||
     fail "setupcheck.exe"
+  cmp "$unpacked/uninstall.exe" "$work/a/release-build/uninstall.exe" || fail "uninstall.exe"
+  [ "$(stat -c %s "$unpacked/uninstall.exe")" -le 32768 ] || fail "uninstall.exe is over 32 KiB"
   cmp "$unpacked/docs/setup-dat.md" "$source/docs/setup-dat.md" || fail "setup-dat.md"
   diff -r "$unpacked/examples/demo" "$source/examples/demo" || fail "the example"
   [ "$(head -1 "$unpacked/SHIPPING.txt")" = "## Shipping your application" ] ||
@@ -161,7 +164,7 @@ EOF
   mkdir "$check/signed"
   extract "$zip" "$check/signed"
   local program
-  for program in setup.exe setupcheck.exe; do
+  for program in setup.exe uninstall.exe setupcheck.exe; do
     verifies "$check/signed/$top/$program" "$check/vendor/cert.pem" ||
       { cat "$check/signed/$top/$program.verify.log"; fail "the signed $program does not verify"; }
   done

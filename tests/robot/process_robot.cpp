@@ -1,5 +1,7 @@
 #include "process_robot.h"
 
+#include <tlhelp32.h>
+
 #include <utility>
 #include <vector>
 
@@ -23,7 +25,9 @@ SetupProcess::~SetupProcess() {
       WaitForSingleObject(info_.hProcess, 5000);
     }
     CloseHandle(info_.hProcess);
-    CloseHandle(info_.hThread);
+    if (info_.hThread != NULL) {
+      CloseHandle(info_.hThread);
+    }
   }
 }
 
@@ -38,6 +42,34 @@ bool SetupProcess::Start(const std::string& exePath, WORD showCommand) {
   command.push_back('\0');
   return CreateProcessA(exePath.c_str(), command.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(),
                         &startup, &info_) != FALSE;
+}
+
+bool SetupProcess::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
+  DWORD childId = 0;
+  WaitUntil(
+      [&] {
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more && childId == 0;
+             more = Process32Next(snapshot, &entry)) {
+          childId = entry.th32ParentProcessID == parentId ? entry.th32ProcessID : 0;
+        }
+        CloseHandle(snapshot);
+        return childId != 0;
+      },
+      timeoutMs);
+  HANDLE process = childId == 0
+                       ? NULL
+                       : OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE,
+                                     FALSE, childId);
+  if (process == NULL) {
+    return false;
+  }
+  info_.hProcess = process;
+  info_.hThread = NULL;
+  info_.dwProcessId = childId;
+  return true;
 }
 
 namespace {

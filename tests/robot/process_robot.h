@@ -20,6 +20,10 @@ public:
   // Starts exePath with its own folder as working directory and the given show command.
   bool Start(const std::string& exePath, WORD showCommand = SW_SHOWNORMAL);
 
+  // Takes over the process that the process parentId started (a program that hands its work to
+  // a copy of itself and ends); false when none appears in time.
+  bool FollowChildOf(DWORD parentId, DWORD timeoutMs = 90000);
+
   // Waits for a visible dialog or message box of the process that matches; NULL on timeout.
   HWND WaitForWindow(const std::function<bool(const WindowSnapshot&)>& matches,
                      DWORD timeoutMs = 90000);

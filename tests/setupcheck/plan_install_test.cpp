@@ -386,7 +386,8 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
   m = before;
   for (const PlanStep& step : plan.steps) {
     bool file = step.kind == kStepSize || step.kind == kStepFolder || step.kind == kStepFile ||
-                step.kind == kStepIni || step.kind == kStepLink;
+                step.kind == kStepIni || step.kind == kStepLink || step.kind == kStepRemoveFile ||
+                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni;
     std::string path = file ? StepFile(step, places) : step.path;
     if (!step.machine.empty()) {
       out->uncertain.push_back(Lower(path));
@@ -479,6 +480,39 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
     case kStepRun:
       out->runs = true;
       break;
+    case kStepRemoveFile:
+      if (!StartsWith(step.only, "where it points at ") ||
+          m.files[Lower(path)].link.find(Lower(step.only.substr(19)) + " in") == 0) {
+        m.files.erase(Lower(path));
+      }
+      break;
+    case kStepRemoveFolder:
+      if (std::none_of(m.files.begin(), m.files.end(), [&](const auto& entry) {
+            return StartsWith(entry.first, Lower(path) + "\\");
+          })) {
+        m.files.erase(Lower(path));
+      }
+      break;
+    case kStepRemoveIni: {
+      auto ini = m.files.find(Lower(path));
+      if (ini != m.files.end()) {
+        ini->second.entries.erase("[" + Lower(step.section) + "] " + Lower(step.name));
+        if (ini->second.entries.empty()) {
+          m.files.erase(ini);
+        }
+      }
+      break;
+    }
+    case kStepRemoveKey: {
+      auto key = m.keys.find(KeyPath(step.path));
+      if (key != m.keys.end() && key->second.values.empty() &&
+          std::none_of(m.keys.begin(), m.keys.end(), [&](const auto& entry) {
+            return StartsWith(entry.first, key->first + "\\");
+          })) {
+        m.keys.erase(key);
+      }
+      break;
+    }
     }
   }
 }
@@ -648,6 +682,65 @@ Outcome Drive(const std::string& exe, const PlanChoices& choices, const CheckRes
   return outcome;
 }
 
+// ---- Removing it with the real uninstall.exe ----------------------------------------------------
+
+std::string UninstallExePath() {
+  const char* path = getenv("UNINSTALL_EXE");
+  return path == nullptr  ? BuildFolder() + "\\uninstall.exe"
+         : path[0] == '/' ? WindowsPath(path)
+                          : path;
+}
+
+struct Removal {
+  std::string problem;
+  std::string question, closing; // "caption: text"
+};
+
+// Answers Yes to the question, follows the copy that does the removal, and presses OK on its
+// closing message; every file the removal left in the temporary folder is a problem. Answering
+// No, it waits for the program to end; a loading error counts as the question.
+Removal Remove(const std::string& program, int answer = IDYES) {
+  Removal removal;
+  SetupProcess first;
+  if (!first.Start(program)) {
+    removal.problem = "uninstall.exe did not start";
+    return removal;
+  }
+  HWND question = first.WaitForWindow(IsMessageBox);
+  if (question == NULL) {
+    removal.problem = "no question: " + first.Describe();
+    return removal;
+  }
+  WindowSnapshot asked = first.Snapshot(question);
+  removal.question = asked.caption + ": " + asked.MessageText();
+  if (answer != IDYES) {
+    Press(first, question, answer);
+    removal.problem = first.WaitForExit(kRunTimeoutMs, nullptr) ? "" : "uninstall.exe stays";
+    return removal;
+  }
+  SetupProcess copy;
+  if (!Press(first, question, IDYES) || !first.WaitForExit(kRunTimeoutMs, nullptr) ||
+      !copy.FollowChildOf(first.ProcessId())) {
+    removal.problem = "no copy took over the removal";
+    return removal;
+  }
+  HWND closing = copy.WaitForWindow(IsMessageBox, kRunTimeoutMs);
+  if (closing == NULL) {
+    removal.problem = "no closing message: " + copy.Describe();
+    return removal;
+  }
+  WindowSnapshot closed = copy.Snapshot(closing);
+  removal.closing = closed.caption + ": " + closed.MessageText();
+  char temp[MAX_PATH];
+  GetTempPathA(sizeof temp, temp);
+  auto copiesLeft = [&] { return EntryNames(temp).find("kvs-uninstall-") != std::string::npos; };
+  if (!Press(copy, closing, IDOK) || !copy.WaitForExit(kRunTimeoutMs, nullptr) ||
+      !WaitUntil([&] { return !copiesLeft(); }, 30000)) {
+    removal.problem = "the copy did not end, or left itself: " + EntryNames(temp);
+  }
+  return removal;
+}
+
 // ---- One install, compared --------------------------------------------------------------------
 
 struct MachineSetting {
@@ -661,6 +754,96 @@ int64_t ClusterSize() {
   DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
   GetDiskFreeSpaceA("C:\\", &sectorsPerCluster, &bytesPerSector, &freeClusters, &totalClusters);
   return (int64_t)sectorsPerCluster * bytesPerSector;
+}
+
+std::string Described(const Plan& plan) {
+  std::string steps;
+  for (const PlanStep& step : plan.steps) {
+    steps += "  " + DescribeStep(step) + "\n";
+  }
+  return steps;
+}
+
+// What a removal cannot put back as it was before the install: what default_install deleted,
+// values, INI entries, files and folders that were there before and that the install changed or
+// named, the shell's RunOnce values, sizes.txt in the distribution, and what the plan marks.
+std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, const Places& places,
+                                     const Prediction& predicted) {
+  std::vector<std::string> paths = predicted.uncertain;
+  paths.push_back(Lower(std::string("hklm\\") + kRunOnce));
+  paths.push_back(Lower(std::string("hkcu\\") + kLayers));
+  paths.push_back(Lower(places.setupFolder));
+  for (const PlanStep& step : plan.steps) {
+    std::string key = KeyPath(step.path);
+    if (step.kind == kStepDeleteKey || step.kind == kStepDeleteValue) {
+      paths.push_back(key);
+    } else if (step.kind == kStepValue && before.keys.count(key) != 0 &&
+               before.keys.at(key).values.count(Lower(step.name)) != 0) {
+      paths.push_back(key + " \"" + Lower(step.name) + "\"");
+    } else if (step.kind == kStepFile || step.kind == kStepFolder || step.kind == kStepIni) {
+      std::string file = Lower(StepFile(step, places));
+      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size()));
+      bool outside = (name + "\\").find("\\..\\") != std::string::npos ||
+                     name.find(':') != std::string::npos; // left by the removal
+      if (before.files.count(file) != 0 || (step.kind == kStepFile && outside)) {
+        paths.push_back(file);
+      }
+    }
+  }
+  return paths;
+}
+
+// Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
+// ship them, removes the installation with it, and compares the machine with the one before.
+Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
+                         const PlanChoices& choices, const Places& places, const Machine& before,
+                         const Machine& installed, const std::set<std::string>& iniFiles,
+                         bool withClasses, const Prediction& predicted) {
+  MakeFolders(plan.destination); // not made by an install that chose no group with files
+  std::string program = plan.destination + "\\uninstall.exe";
+  CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
+  Removal removal = Remove(program);
+  Machine removed = TakeSnapshot(iniFiles, withClasses);
+  EXPECT_EQ("", removal.problem);
+  EXPECT_EQ(checked.title + ": Do you want to remove " + checked.appName +
+                " and all of its components from your computer?",
+            removal.question);
+  EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
+            removal.closing);
+  // The removal plan, applied to the machine as the install left it, is what the removal did.
+  Plan removalPlan;
+  std::string problem;
+  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
+  Prediction planned;
+  Apply(removalPlan, places, installed, &planned);
+  planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
+                           predicted.uncertain.end());
+  EXPECT_EQ(
+      Joined(WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain)),
+      Joined(WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain)))
+      << "removal plan:\n"
+      << Described(removalPlan);
+  std::vector<std::string> differences = Difference(before, removed, iniFiles);
+  std::vector<std::string> unexpected =
+      WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
+  // A folder that still holds something stays, rightly; an empty one left is a fault.
+  unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
+                                  [&](const std::string& line) {
+                                    std::string folder = line.substr(line.find(' ') + 1) + "\\";
+                                    return StartsWith(line, "+folder ") &&
+                                           std::any_of(differences.begin(), differences.end(),
+                                                       [&](const std::string& other) {
+                                                         return other.find(" " + folder) !=
+                                                                std::string::npos;
+                                                       });
+                                  }),
+                   unexpected.end());
+  printf("[removal] %u lines of difference from the machine before, %u not as planned\n",
+         (unsigned)differences.size(), (unsigned)unexpected.size());
+  EXPECT_EQ("", Joined(unexpected)) << "left or changed by the removal; all differences:\n"
+                                    << Joined(differences);
+  return removed;
 }
 
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
@@ -742,18 +925,15 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
          "run %lu ms\n",
          name.c_str(), (unsigned)plan.steps.size(), (unsigned)actual.size(), snapshot,
          (unsigned)before.files.size(), (unsigned)before.keys.size(), run);
-  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n"
-                                              << [&] {
-                                                   std::string steps;
-                                                   for (const PlanStep& step : plan.steps) {
-                                                     steps += "  " + DescribeStep(step) + "\n";
-                                                   }
-                                                   return steps;
-                                                 }();
+  EXPECT_EQ(Joined(expected), Joined(actual)) << "plan:\n" << Described(plan);
   for (const auto& [key, copy] : predicted.copies) {
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? RunOnceProbe::SystemStart() : "", probe.Log());
+  if (outcome.problem.empty()) {
+    after = RemoveAndCompare(plan, checked, dist, choices, places, before, after, iniFiles,
+                             withClasses, predicted);
+  }
 
   Undo(before, after);
   DeleteRegistryValue(HKEY_CURRENT_USER, kLayers, installed);
@@ -772,6 +952,74 @@ TEST(PlanMatchesInstall, Example) {
   setting.runOnceSetupKey = true;
   setting.layersEntry = true;
   InstallAndCompare("examples/demo", dist, choices, setting);
+}
+
+// No changes nothing, and a missing SETUP.DAT is reported as setup.exe reports it. A document
+// the user saved in the installed folder stays with its folder; a read-only file goes;
+// a file held open is named and stays, with the program that removes it and the Uninstall entry;
+// a second run, once it is closed, removes it and the program.
+TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
+  Distribution dist;
+  dist.CopyExample();
+  const std::string key =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kelvara Demo";
+  std::string setupDat = ReadTextFile(dist.File("SETUP.DAT"));
+  setupDat.insert(setupDat.find("[Demo.AddReg]") + 14,
+                  "HKLM,Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%APPNAME%,"
+                  "UninstallString,,\"\"\"%65600%\\uninstall.exe\"\"\"\n");
+  dist.SetSetupDat(setupDat);
+  TempFolder target("removal");
+  const std::string folder = target / "Kelvara Demo";
+  ScopedRegistryKey appPath(HKEY_LOCAL_MACHINE, std::string(kAppPaths) + "KDemo.exe");
+  appPath.SetString("Path", folder);
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  std::string exe = dist.AddSetupExe();
+  CopyFileA(RunOnceProbe::ExePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
+  RunOnceProbe probe;
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
+  CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+  SetFileAttributesA((folder + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  WriteTextFile(folder + "\\help\\notes.txt", "the user's own");
+  const std::string installedFiles = EntryNames(folder);
+  EXPECT_EQ("", Remove(folder + "\\uninstall.exe", IDNO).problem);
+  EXPECT_EQ(installedFiles, EntryNames(folder)) << "No changes nothing";
+  DeleteFileA((folder + "\\SETUP.DAT").c_str());
+  EXPECT_EQ("Setup Error: There was an error initialising the setup file:\n\n" + folder +
+                "\\SETUP.DAT",
+            Remove(folder + "\\uninstall.exe", IDOK).question);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+  const std::string heldFile = folder + "\\data\\levels.dat";
+  HANDLE held =
+      CreateFileA(heldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  Removal first = Remove(folder + "\\uninstall.exe");
+  CloseHandle(held);
+  EXPECT_EQ("", first.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
+            "these files, which are in use:\n\n" +
+                heldFile + "\n\nClose the programs that use them, then remove Kelvara Demo again.",
+            first.closing);
+  EXPECT_EQ("SETUP.DAT data help uninstall.exe ", EntryNames(folder));
+  EXPECT_EQ("notes.txt ", EntryNames(folder + "\\help"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara"));
+  std::string uninstallString;
+  EXPECT_TRUE(
+      ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &uninstallString));
+
+  Removal second = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", second.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.",
+            second.closing);
+  EXPECT_EQ("help ", EntryNames(folder));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key.substr(5)));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Kelvara"));
+  DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
 }
 
 // Every case of the checker's that installs (no error), with its own default destination.
@@ -803,8 +1051,9 @@ TEST(PlanMatchesInstall, CheckerCases) {
   EXPECT_GE(installed, 8);
 }
 
-// A first SETUP.DAT written by setupcheck --init for a tree of files checks clean, and the install
-// it plans, and makes, copies every file of the tree.
+// A first SETUP.DAT written by setupcheck --init for a tree of files and uninstall.exe checks
+// clean; the install it plans, and makes, copies every file of the tree and registers the
+// Uninstall entry, and uninstall.exe removes it all again.
 TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   Distribution dist;
   const std::vector<std::string> files = {"Tree.exe",
@@ -818,6 +1067,7 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   for (const std::string& file : files) {
     dist.AddFile(file, "contents of " + file);
   }
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
   const char* checker = getenv("SETUPCHECK");
   ASSERT_NE(nullptr, checker);
   std::string command = "\"" + (checker[0] == '/' ? WindowsPath(checker) : std::string(checker)) +
@@ -839,19 +1089,31 @@ TEST(PlanMatchesInstall, FirstSetupDatInstallsEveryFile) {
   CheckResult checked;
   CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
   EXPECT_TRUE(checked.findings.empty()) << checked.findings[0].text;
+  TempFolder target("plan-init");
+  PlanChoices choices;
+  choices.destination = target / "Tree App";
   Plan plan;
   std::string problem;
-  ASSERT_TRUE(MakePlan(checked, dist.Path(), PlanChoices(), &plan, &problem)) << problem;
+  ASSERT_TRUE(MakePlan(checked, dist.Path(), choices, &plan, &problem)) << problem;
   std::set<std::string> sources;
   for (const PlanStep& step : plan.steps) {
     if (step.kind == kStepFile) {
       sources.insert(step.text);
     }
   }
-  EXPECT_EQ(std::set<std::string>(files.begin(), files.end()), sources);
-  TempFolder target("plan-init");
-  PlanChoices choices;
-  choices.destination = target / "Tree App";
+  std::set<std::string> shipped(files.begin(), files.end());
+  shipped.insert({"uninstall.exe", "SETUP.DAT"});
+  EXPECT_EQ(shipped, sources);
+  const std::string entry =
+      "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tree App";
+  std::string uninstallString;
+  for (const PlanStep& step : plan.steps) {
+    uninstallString +=
+        step.kind == kStepValue && step.path == entry && step.name == "UninstallString" ? step.data
+                                                                                        : "";
+  }
+  EXPECT_EQ("\"" + (target / "Tree App") + "\\uninstall.exe\"" + std::string(1, '\0'),
+            uninstallString);
   InstallAndCompare("setupcheck --init", dist, choices, MachineSetting());
 }
 

@@ -72,7 +72,8 @@ if(INIT)
   # Names a group line must quote, double or rename, in folders of their own.
   file(REMOVE_RECURSE "${WORK}")
   foreach(name "App.exe" "readme.txt" "docs/Guide, v2.txt" "docs/Notes And More.txt"
-      "data/levels/1.dat" "data/x;y=%1%.dat" "[odd].txt" "data/Z.TXT" "setup.exe" "sizes.txt")
+      "data/levels/1.dat" "data/x;y=%1%.dat" "[odd].txt" "data/Z.TXT" "setup.exe" "sizes.txt"
+      "uninstall.exe")
     file(WRITE "${WORK}/${name}" "${name}\n")
   endforeach()
   if(args MATCHES "--codepage") # names whose second bytes are a backslash or ASCII letters
