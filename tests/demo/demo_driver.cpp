@@ -12,6 +12,7 @@
 #include <tlhelp32.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -276,7 +277,13 @@ void ListValues(HKEY root, const char* rootName, const char* path) {
       break;
     }
     data[dataSize] = '\0';
-    printf("  %s\\%s: %s = \"%s\"\n", rootName, path, name, type == REG_SZ ? (char*)data : "?");
+    if (type == REG_DWORD && dataSize == sizeof(DWORD)) {
+      DWORD number;
+      memcpy(&number, data, sizeof number);
+      printf("  %s\\%s: %s = %lu (REG_DWORD)\n", rootName, path, name, (unsigned long)number);
+    } else {
+      printf("  %s\\%s: %s = \"%s\"\n", rootName, path, name, type == REG_SZ ? (char*)data : "?");
+    }
   }
   RegCloseKey(key);
 }
