@@ -873,6 +873,8 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   if (setting.runOnceSetupKey) {
     setupKey.reset(new ScopedRegistryKey(HKEY_LOCAL_MACHINE, std::string(kRunOnce) + "\\Setup"));
   }
+  // A Layers key made here goes again: other tests skip where the prefix already has one.
+  const bool hadLayersKey = RegistryKeyExists(HKEY_CURRENT_USER, kLayers);
   if (setting.layersEntry) {
     SetRegistryString(HKEY_CURRENT_USER, kLayers, installed, "WIN95");
   }
@@ -937,6 +939,9 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
 
   Undo(before, after);
   DeleteRegistryValue(HKEY_CURRENT_USER, kLayers, installed);
+  if (!hadLayersKey) {
+    DeleteRegistryTree(HKEY_CURRENT_USER, kLayers);
+  }
   if (setting.forget) {
     setting.forget();
   }
