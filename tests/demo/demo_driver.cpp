@@ -359,9 +359,10 @@ int Remove(const std::string& folder) {
   }
   printf("question: %s\n", first.Snapshot(question).MessageText().c_str());
   first.Click(question, IDYES);
-  HWND closing = first.WaitForExit(60000, NULL) && copy.FollowChildOf(first.ProcessId())
-                     ? copy.WaitForWindow(IsMessageBox)
-                     : NULL;
+  HWND closing =
+      first.WaitForExit(60000, NULL) && copy.FollowChildOf(first.ProcessId(), "kvs-uninstall-")
+          ? copy.WaitForWindow(IsMessageBox)
+          : NULL;
   if (closing == NULL || !SaveWhenPainted(closing, 0xFFFF, folder + "\\remove-finished.bmp")) {
     printf("no closing message\n");
     return 1;

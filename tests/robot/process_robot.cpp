@@ -2,6 +2,8 @@
 
 #include <tlhelp32.h>
 
+#include <string.h>
+
 #include <utility>
 #include <vector>
 
@@ -44,7 +46,7 @@ bool SetupProcess::Start(const std::string& exePath, WORD showCommand) {
                         &startup, &info_) != FALSE;
 }
 
-bool SetupProcess::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
+bool SetupProcess::FollowChildOf(DWORD parentId, const char* exePrefix, DWORD timeoutMs) {
   DWORD childId = 0;
   WaitUntil(
       [&] {
@@ -53,7 +55,10 @@ bool SetupProcess::FollowChildOf(DWORD parentId, DWORD timeoutMs) {
         entry.dwSize = sizeof entry;
         for (BOOL more = Process32First(snapshot, &entry); more && childId == 0;
              more = Process32Next(snapshot, &entry)) {
-          childId = entry.th32ParentProcessID == parentId ? entry.th32ProcessID : 0;
+          childId = entry.th32ParentProcessID == parentId &&
+                            _strnicmp(entry.szExeFile, exePrefix, strlen(exePrefix)) == 0
+                        ? entry.th32ProcessID
+                        : 0;
         }
         CloseHandle(snapshot);
         return childId != 0;

@@ -21,8 +21,10 @@ public:
   bool Start(const std::string& exePath, WORD showCommand = SW_SHOWNORMAL);
 
   // Takes over the process that the process parentId started (a program that hands its work to
-  // a copy of itself and ends); false when none appears in time.
-  bool FollowChildOf(DWORD parentId, DWORD timeoutMs = 90000);
+  // a copy of itself and ends) from a program whose name begins with exePrefix: Wine reuses
+  // process ids at once, so the id alone may also name the parent of an older process. False
+  // when none appears in time.
+  bool FollowChildOf(DWORD parentId, const char* exePrefix, DWORD timeoutMs = 90000);
 
   // Waits for a visible dialog or message box of the process that matches; NULL on timeout.
   HWND WaitForWindow(const std::function<bool(const WindowSnapshot&)>& matches,

@@ -720,7 +720,7 @@ Removal Remove(const std::string& program, int answer = IDYES) {
   }
   SetupProcess copy;
   if (!Press(first, question, IDYES) || !first.WaitForExit(kRunTimeoutMs, nullptr) ||
-      !copy.FollowChildOf(first.ProcessId())) {
+      !copy.FollowChildOf(first.ProcessId(), "kvs-uninstall-")) {
     removal.problem = "no copy took over the removal";
     return removal;
   }
