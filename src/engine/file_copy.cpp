@@ -3,6 +3,7 @@
 #include "../setup_script/install_state.h"
 #include "../setup_script/setup_api.h"
 #include "../setup_script/text_rules.h"
+#include "../shell/system_libraries.h"
 #include "../ui/progress_dialog.h"
 #include "../ui/resources/resource.h"
 
@@ -31,17 +32,10 @@ static void PumpProgressMessages(void) {
 }
 
 static void ShowCopyError(const char* quotedSource, DWORD error) {
-  char* systemText = NULL;
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, error,
-                 LANG_USER_DEFAULT, (LPSTR)&systemText, 0, NULL);
-  char text[kWorkSize];
-  FormatText(text, sizeof text, "There was an error copying %s\n\n", quotedSource);
-  if (systemText != NULL) {
-    AppendText(text, sizeof text, systemText);
-    LocalFree(systemText);
-  }
+  char cause[kWorkSize];
+  FormatText(cause, sizeof cause, "There was an error copying %s\n\n", quotedSource);
   PaintProgressNow(); // the message opens over what is current
-  MessageBoxA(installState.progressWindow, text, "Setup Error", MB_OK | MB_ICONWARNING);
+  ShowSystemError(installState.progressWindow, cause, error, MB_ICONWARNING);
 }
 
 // Creates the folders on the way to targetPath, from position start on; failures (the folder

@@ -166,16 +166,8 @@ static void PrepareCopy(HWND hostWindow) {
 }
 
 static void ShowSystemSettingsError(DWORD error) {
-  char* systemText = NULL;
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, error,
-                 LANG_USER_DEFAULT, (LPSTR)&systemText, 0, NULL);
-  char text[512];
-  CopyText(text, sizeof text, "There was an error updating your system settings.\n\n");
-  if (systemText != NULL) {
-    AppendText(text, sizeof text, systemText);
-    LocalFree(systemText);
-  }
-  MessageBoxA(installState.progressWindow, text, "Setup Error", MB_OK | MB_ICONWARNING);
+  ShowSystemError(installState.progressWindow,
+                  "There was an error updating your system settings.\n\n", error, MB_ICONWARNING);
 }
 
 int RunInstall(HWND hostWindow) {

@@ -1,19 +1,10 @@
 #include <windows.h>
 
-#include "../setup_script/setup_api.h"
-#include "../setup_script/text_rules.h"
 #include "host_window.h"
 #include "system_libraries.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  // Before anything else loads: no library is taken from this program's own folder.
-  RestrictLibrarySearch();
-  // Names and paths are walked by character of the system's ANSI code page.
-  CPINFO codePage;
-  if (GetCPInfo(CP_ACP, &codePage)) {
-    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
-  }
-  if (!LoadSetupApi() || !LoadCommonControls()) {
+  if (!StartWithSystemLibraries() || !LoadCommonControls()) {
     return 0;
   }
   if (!RegisterHostClass(instance) || !CreateHostWindow(instance)) {

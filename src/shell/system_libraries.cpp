@@ -2,19 +2,38 @@
 
 #include <string.h>
 
+#include "../setup_script/setup_api.h"
 #include "../setup_script/text_rules.h"
 
-static void ShowLibraryError(const char* path, DWORD error) {
+void ShowSystemError(HWND owner, const char* cause, DWORD error, UINT icon) {
   char* systemText = NULL;
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, NULL, error,
                  LANG_USER_DEFAULT, (LPSTR)&systemText, 0, NULL);
   char text[512];
-  FormatText(text, sizeof text, "Setup cannot load the system library %s.\n\n", path);
+  CopyText(text, sizeof text, cause);
   if (systemText != NULL) {
     AppendText(text, sizeof text, systemText);
     LocalFree(systemText);
   }
-  MessageBoxA(NULL, text, "Setup Error", MB_OK | MB_ICONERROR);
+  MessageBoxA(owner, text, "Setup Error", MB_OK | icon);
+}
+
+static void ShowLibraryError(const char* path, DWORD error) {
+  char cause[512];
+  FormatText(cause, sizeof cause, "Setup cannot load the system library %s.\n\n", path);
+  ShowSystemError(NULL, cause, error, MB_ICONERROR);
+}
+
+int StartWithSystemLibraries(void) {
+  // Before anything else loads: no library is taken from the program's own folder (nor from the
+  // temporary folder the removal's copy runs from).
+  RestrictLibrarySearch();
+  // Names and paths are walked by character of the system's ANSI code page.
+  CPINFO codePage;
+  if (GetCPInfo(CP_ACP, &codePage)) {
+    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
+  }
+  return LoadSetupApi();
 }
 
 int LoadSystemFunctions(const char* library, const SystemFunction* functions, size_t count) {

@@ -1,25 +1,15 @@
 #include <windows.h>
 
 #include "../setup_script/install_state.h"
-#include "../setup_script/setup_api.h"
-#include "../setup_script/text_rules.h"
 #include "../shell/system_libraries.h"
 #include "relaunch.h"
 #include "uninstall_driver.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  // Before anything else loads: no library is taken from this program's own folder, nor from
-  // the temporary folder its copy runs from.
-  RestrictLibrarySearch();
-  installState.instance = instance;
-  // Paths are walked by character of the system's ANSI code page, as setup.exe walks them.
-  CPINFO codePage;
-  if (GetCPInfo(CP_ACP, &codePage)) {
-    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
-  }
-  if (!LoadSetupApi()) {
+  if (!StartWithSystemLibraries()) {
     return 0;
   }
+  installState.instance = instance;
   char programPath[MAX_PATH];
   HANDLE firstProcess = NULL;
   if (ReadCopyCommandLine(GetCommandLineA(), &firstProcess, programPath)) {
