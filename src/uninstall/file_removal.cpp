@@ -33,8 +33,8 @@ static void ForEachTarget(void (*visit)(const char* path)) {
 
 static void RemoveTarget(const char* path) {
   // The program and SETUP.DAT go last (RunUninstall), when nothing else stayed.
-  if (lstrcmpiA(path, removalState.programPath) == 0 ||
-      lstrcmpiA(path, installState.setupFilePath) == 0) {
+  if (EqualIgnoringAsciiCase(path, removalState.programPath) ||
+      EqualIgnoringAsciiCase(path, installState.setupFilePath)) {
     return;
   }
   DeleteInstalledFile(path);
@@ -69,13 +69,14 @@ void RemoveEmptyFolders(void) {
   }
 }
 
+// Paths compare as setup.exe compares them: by character, ASCII letters without regard to case.
 static int SamePath(const char* a, const char* b) {
   char fullA[MAX_PATH];
   char fullB[MAX_PATH];
   DWORD lengthA = GetFullPathNameA(a, MAX_PATH, fullA, NULL);
   DWORD lengthB = GetFullPathNameA(b, MAX_PATH, fullB, NULL);
   return lengthA != 0 && lengthA < MAX_PATH && lengthB != 0 && lengthB < MAX_PATH &&
-         lstrcmpiA(fullA, fullB) == 0;
+         EqualIgnoringAsciiCase(fullA, fullB);
 }
 
 // A link of the application's name that points elsewhere is another program's, and stays.
