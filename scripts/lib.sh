@@ -17,6 +17,19 @@ PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-
 
 log() { printf '== %s\n' "$*" >&2; }
 
+# Refreshes the package lists. A mirror caught mid-sync fails an index or two ("File has unexpected
+# size"): tried again after a pause, then the lists that did arrive are used, as apt itself offers.
+apt_update() {
+  local sudo="" try
+  [ "$(id -u)" = 0 ] || sudo=sudo
+  for try in 1 2 3; do
+    $sudo apt-get update -qq -o DPkg::Lock::Timeout=900 && return 0
+    log "apt-get update failed (try $try of 3)"
+    [ "$try" = 3 ] || sleep 10
+  done
+  log "going on with the package lists apt has"
+}
+
 # Installs the packages named (all of PACKAGES when none is) that are not installed yet.
 install_missing() {
   local sudo="" wanted=("$@")
@@ -33,9 +46,17 @@ install_missing() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     log "installing: ${missing[*]}"
-    $sudo apt-get update -qq -o DPkg::Lock::Timeout=900
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-      -o DPkg::Lock::Timeout=900 "${missing[@]}" >/dev/null
+    apt_update
+    if ! DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      -o DPkg::Lock::Timeout=900 "${missing[@]}" >/dev/null; then
+      # With one architecture's index of an update suite missing (see apt_update), the other's
+      # newer libraries cannot pair with it: take the release's own versions instead.
+      local codename
+      codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+      log "installing again with the versions of $codename itself"
+      DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        -o DPkg::Lock::Timeout=900 -o APT::Default-Release="$codename" "${missing[@]}" >/dev/null
+    fi
   fi
 }
 
@@ -66,7 +87,7 @@ use_qemu_i386() {
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
     add_backports "$codename"
     log "installing qemu-user from $codename-backports"
-    $sudo apt-get update -qq
+    apt_update
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
       -o DPkg::Lock::Timeout=900 -t "$codename-backports" qemu-user >/dev/null
   fi
