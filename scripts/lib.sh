@@ -11,11 +11,18 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko download prompts, and no menu entries on the Linux desktop for our shortcuts.
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
-PACKAGES=(cmake g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine wine32:i386
-  wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-14-dev osslsigncode
+PACKAGES=(cmake make g++-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev googletest clang wine
+  wine32:i386 wine64 fonts-wine xvfb imagemagick x11-utils python3 libclang-rt-dev osslsigncode
   openssl locales)
 
 log() { printf '== %s\n' "$*" >&2; }
+
+# Wine maps the host's file names through the locale's character set: with none in the
+# environment (a root console, a container, a service) names outside ASCII cannot be made.
+# Tests that need a code page of their own set it themselves.
+if [ "$(locale charmap 2>/dev/null)" != UTF-8 ]; then
+  export LC_ALL=C.UTF-8
+fi
 
 # Refreshes the package lists. A mirror caught mid-sync fails an index or two ("File has unexpected
 # size"): tried again after a pause, then the lists that did arrive are used, as apt itself offers.
@@ -279,16 +286,26 @@ start_session() {
   local want_own_display=${1:-yes}
   trap stop_session EXIT
   if [ "$want_own_display" = yes ] || [ -z "${DISPLAY:-}" ]; then
-    local n=90
-    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 100); do
+    local n=90 try i
+    for try in 1 2 3 4 5; do
+      # A display is also taken where only its abstract socket shows: a server in another mount
+      # namespace (the Debian 13 leg runs beside this one) has no files in this /tmp.
+      while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] ||
+        grep -qs "@/tmp/.X11-unix/X$n\$" /proc/net/unix; do n=$((n + 1)); done
+      Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+      XVFB_PID=$!
+      for i in $(seq 1 100); do
+        [ -e "/tmp/.X11-unix/X$n" ] && break
+        kill -0 "$XVFB_PID" 2>/dev/null || break
+        sleep 0.1
+      done
       [ -e "/tmp/.X11-unix/X$n" ] && break
-      sleep 0.1
+      # Taken by a server that started at the same moment: the next number.
+      XVFB_PID=""
+      n=$((n + 1))
     done
+    [ -n "$XVFB_PID" ] || { log "Xvfb could not start"; exit 1; }
+    export DISPLAY=":$n"
   fi
   if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -f "$WINEPREFIX/.ready" ]; then
     log "creating the Wine prefix $WINEPREFIX (first use only)"
