@@ -5,7 +5,8 @@
 # DEBIAN13_ROOT; the project's folder is seen inside at the same path and builds into build-debian13.
 #   scripts/debian13.sh [COMMAND...]     e.g. scripts/debian13.sh bash scripts/demo.sh
 source "$(dirname "$0")/lib.sh"
-SUITE=trixie
+# DEBIAN_SUITE=bookworm with another DEBIAN13_ROOT proves a fresh minimal Debian 12 the same way.
+SUITE=${DEBIAN_SUITE:-trixie}
 TARGET=${DEBIAN13_ROOT:-/var/cache/kelvara/debian13}
 [ $# -gt 0 ] || set -- bash scripts/test.sh
 
@@ -24,7 +25,7 @@ make_system() {
     exit 1
   fi
   local uri=${entry%%|*}
-  log "making a minimal Debian 13 in $TARGET from $uri (first use only)"
+  log "making a minimal Debian $SUITE in $TARGET from $uri (first use only)"
   rm -rf "$TARGET"
   mkdir -p "$TARGET"
   # The system's own keyring checks the new release's signatures.
