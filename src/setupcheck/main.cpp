@@ -16,7 +16,7 @@
 #include "text_helpers.h"
 #include "setup_script/text_rules.h"
 #ifdef _WIN32
-#include "shell/system_libraries.h"
+#include "setup_script/system_libraries.h"
 #endif
 
 #ifndef SETUP_VERSION
