@@ -43,9 +43,13 @@ std::string LowerName(const std::string& name) {
   return lower;
 }
 
+// The platform's limits count characters (UTF-16 units, one per character of the code page):
+// text is gathered up to the bytes of that many double-byte characters, then cut by character.
+const size_t kFieldBytes = 2 * kInfFieldLimit;
+
 // Field text never holds a zero byte (it reads as a blank) and never grows past the limit.
 void AppendCapped(std::string* out, const std::string& text, size_t from, size_t to) {
-  for (size_t i = from; i < to && out->size() < kInfFieldLimit; ++i) {
+  for (size_t i = from; i < to && out->size() < kFieldBytes; ++i) {
     out->push_back(text[i] == '\0' ? ' ' : text[i]);
   }
 }
@@ -175,6 +179,7 @@ void ReadLine(Scanner* s, InfSection* section) {
   for (;;) {
     std::string field;
     char end = ReadField(s, keyPhase, &field);
+    CutToChars(&field, kInfFieldLimit);
     if (end == '=') {
       line.hasKey = true;
       line.keyWritten = true;
@@ -412,7 +417,7 @@ void ReadInf(const char* data, size_t size, InfFile* inf) {
       }
       std::string name;
       AppendCapped(&name, text, s.pos + 1, close);
-      if (name.size() > kInfSectionNameLimit) {
+      if (CharCount(name) > kInfSectionNameLimit) {
         Refuse(inf, kInfSectionNameTooLong, s.lineNumber);
         return;
       }
@@ -547,16 +552,14 @@ std::string SubstituteField(const InfFile& inf, const std::string& field) {
       }
       start = i + 1;
     }
-    if (out.size() > kInfSubstitutedLimit) {
+    if (out.size() > 2 * kInfSubstitutedLimit) {
       break;
     }
   }
-  if (start < field.size() && out.size() <= kInfSubstitutedLimit) {
+  if (start < field.size() && out.size() <= 2 * kInfSubstitutedLimit) {
     out.append(field, start, std::string::npos); // an unclosed %name stays as written
   }
-  if (out.size() > kInfSubstitutedLimit) {
-    out.resize(kInfSubstitutedLimit);
-  }
+  CutToChars(&out, kInfSubstitutedLimit);
   return out;
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 enum {
-  kInfFieldLimit = 511,        // a longer field is cut without notice
+  kInfFieldLimit = 511,        // characters, as every limit here; a longer field is cut
   kInfSectionNameLimit = 255,  // a longer section name refuses the whole file
   kInfSubstitutedLimit = 4097, // a field after substitution
   kLineTextLimit = 255,        // the installer reads line texts into 256 bytes
