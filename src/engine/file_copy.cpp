@@ -3,7 +3,7 @@
 #include "../setup_script/install_state.h"
 #include "../setup_script/setup_api.h"
 #include "../setup_script/text_rules.h"
-#include "../shell/system_libraries.h"
+#include "../setup_script/system_libraries.h"
 #include "../ui/progress_dialog.h"
 #include "../ui/resources/resource.h"
 

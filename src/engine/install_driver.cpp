@@ -6,7 +6,7 @@
 #include "../setup_script/setup_api.h"
 #include "../setup_script/setup_script.h"
 #include "../setup_script/text_rules.h"
-#include "../shell/system_libraries.h"
+#include "../setup_script/system_libraries.h"
 #include "../system/registry_steps.h"
 #include "../system/shortcuts.h"
 #include "../ui/progress_dialog.h"

@@ -1,7 +1,7 @@
 #include "setup_api.h"
 
-#include "../shell/system_libraries.h"
 #include "install_state.h"
+#include "system_libraries.h"
 #include "text_rules.h"
 
 // The Setup API's functions, looked up once in the system's own setupapi.dll.
@@ -34,6 +34,18 @@ int LoadSetupApi(void) {
       {"SetupInstallFromInfSectionA", &installSection},
   };
   return LoadSystemFunctions("setupapi.dll", kFunctions, sizeof kFunctions / sizeof kFunctions[0]);
+}
+
+int StartWithSystemLibraries(void) {
+  // Before anything else loads: no library is taken from the program's own folder (nor from the
+  // temporary folder the removal's copy runs from).
+  RestrictLibrarySearch();
+  // Names and paths are walked by character of the system's ANSI code page.
+  CPINFO codePage;
+  if (GetCPInfo(CP_ACP, &codePage)) {
+    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
+  }
+  return LoadSetupApi();
 }
 
 HINF OpenSetupFile(const char* path) {

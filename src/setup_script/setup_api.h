@@ -10,6 +10,11 @@
 // anything else here is used. Returns 0, after telling the user, when that fails.
 int LoadSetupApi(void);
 
+// The start shared by setup.exe and uninstall.exe: the library search restricted, the text rules
+// told the lead bytes of the system's ANSI code page, and the Setup API loaded. Returns 0 (the
+// user told why) when a library is missing.
+int StartWithSystemLibraries(void);
+
 // Opens a Windows 4 style INF; INVALID_HANDLE_VALUE on failure.
 HINF OpenSetupFile(const char* path);
 void CloseSetupFile(HINF inf);

@@ -52,6 +52,8 @@ private:
     result_->findings.push_back(Finding{line, severity, text});
   }
   bool OpenSetupFile();
+  // Findings on how the bytes are read; false when Windows cannot read them at all.
+  bool CheckEncoding(const std::string& data);
   // A key as the installer reads it, with a warning when its value is cut.
   std::string Read(const char* section, const std::string& key, int* line);
   int SectionLine(const char* section) const;
@@ -95,6 +97,9 @@ bool Checker::OpenSetupFile() {
       reason = "the file cannot be read";
     }
   }
+  if (reason == nullptr && !CheckEncoding(data)) {
+    return false;
+  }
   if (reason == nullptr) {
     if (!CodePageName(folder_, &inf_.folder)) {
       inf_.folder = folder_;
@@ -131,6 +136,66 @@ bool Checker::OpenSetupFile() {
     Add(line, kError,
         "a character that code page " + Number(SelectedCodePage()) +
             " does not have: setup.exe reads \"?\" or a near character in its place");
+  }
+  return true;
+}
+
+bool Checker::CheckEncoding(const std::string& data) {
+  const std::string codePage = "code page " + Number(SelectedCodePage());
+  const std::string save =
+      "; save it in the code page, or as UTF-16LE with its byte order mark (FF FE)";
+  TextEncoding encoding = DetectEncoding(data.data(), data.size());
+  switch (encoding) {
+  case kEncodingUtf16BigEndian:
+    Add(0, kError,
+        "UTF-16 big-endian: Windows reads only UTF-16LE with its mark as Unicode and this file "
+        "in " +
+            codePage +
+            ", where no section or key is found (Wine reads its keys but not its "
+            "INF)" +
+            save);
+    return false;
+  case kEncodingUtf16WithoutMark:
+    Add(0, kError,
+        "zero bytes, and no UTF-16 byte order mark: Windows reads the file in " + codePage +
+            ", where a zero byte ends the name or value it is in, so a UTF-16 file without its "
+            "mark has no key found (Wine takes the file for UTF-16)" +
+            save);
+    return false;
+  case kEncodingUtf8Mark: {
+    // The mark's bytes start the first line, which is then no section header.
+    std::string lost = "the first line's text";
+    size_t close = data.find_first_of("]\r\n", 3);
+    if (data.size() > 3 && data[3] == '[' && close != std::string::npos && data[close] == ']') {
+      lost = "the section [" + data.substr(4, close - 4) + "] on the first line";
+    }
+    Add(1, kError,
+        "a UTF-8 byte order mark: Windows reads the file in " + codePage +
+            ", the mark becomes text, so " + lost +
+            " is lost, and every non-ASCII character is read as code page characters (Wine "
+            "reads UTF-8)" +
+            save);
+    break;
+  }
+  case kEncodingUtf8WithoutMark:
+    break;
+  default:
+    return true;
+  }
+  // UTF-8 text: every line with a non-ASCII character, as Windows shows it.
+  int line = 1;
+  for (size_t start = encoding == kEncodingUtf8Mark ? 3 : 0; start < data.size(); ++line) {
+    size_t end = std::min(data.find('\n', start), data.size());
+    std::string text = data.substr(start, end - start);
+    start = end + 1;
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' ')) {
+      text.pop_back();
+    }
+    if (std::any_of(text.begin(), text.end(), [](char c) { return (unsigned char)c >= 0x80; })) {
+      CutToChars(&text, 100);
+      Add(line, kWarning,
+          "UTF-8 text is read in " + codePage + ": setup.exe shows " + Quoted(text));
+    }
   }
   return true;
 }

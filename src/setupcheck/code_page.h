@@ -26,6 +26,12 @@ size_t FindChar(const std::string& text, const char* chars, size_t from = 0);
 // The last character that is one of the ASCII characters in chars; npos when there is none.
 size_t FindLastChar(const std::string& text, const char* chars);
 
+// The characters of text, a double-byte pair counted once.
+size_t CharCount(const std::string& text);
+
+// Cuts text after its first limit characters.
+void CutToChars(std::string* text, size_t limit);
+
 // Whether the last character of text is c (an ASCII character).
 bool EndsWithChar(const std::string& text, char c);
 

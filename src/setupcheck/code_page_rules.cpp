@@ -58,3 +58,19 @@ bool EndsWithChar(const std::string& text, char c) {
   }
   return last != std::string::npos && last + 1 == text.size() && text[last] == c;
 }
+
+size_t CharCount(const std::string& text) {
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); i += CharBytes(text, i)) {
+    ++count;
+  }
+  return count;
+}
+
+void CutToChars(std::string* text, size_t limit) {
+  size_t i = 0;
+  for (size_t count = 0; i < text->size() && count < limit; ++count) {
+    i += CharBytes(*text, i);
+  }
+  text->resize(i);
+}

@@ -14,16 +14,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   inf.folder = "C:\\dist\\";
   ReadInf((const char*)data, size, &inf);
   for (const InfSection& section : inf.sections) {
-    if (section.name.size() > kInfSectionNameLimit) {
+    if (CharCount(section.name) > kInfSectionNameLimit) {
       abort();
     }
     for (const InfLine& line : section.lines) {
-      if (line.fields.empty() || line.key.size() > kInfFieldLimit) {
+      if (line.fields.empty() || CharCount(line.key) > kInfFieldLimit) {
         abort();
       }
       for (const std::string& field : line.fields) {
-        if (field.size() > kInfFieldLimit ||
-            SubstituteField(inf, field).size() > kInfSubstitutedLimit) {
+        if (CharCount(field) > kInfFieldLimit ||
+            CharCount(SubstituteField(inf, field)) > kInfSubstitutedLimit) {
           abort();
         }
       }

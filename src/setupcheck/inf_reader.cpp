@@ -43,9 +43,13 @@ std::string LowerName(const std::string& name) {
   return lower;
 }
 
+// The platform's limits count characters (UTF-16 units, one per character of the code page):
+// text is gathered up to the bytes of that many double-byte characters, then cut by character.
+const size_t kFieldBytes = 2 * kInfFieldLimit;
+
 // Field text never holds a zero byte (it reads as a blank) and never grows past the limit.
 void AppendCapped(std::string* out, const std::string& text, size_t from, size_t to) {
-  for (size_t i = from; i < to && out->size() < kInfFieldLimit; ++i) {
+  for (size_t i = from; i < to && out->size() < kFieldBytes; ++i) {
     out->push_back(text[i] == '\0' ? ' ' : text[i]);
   }
 }
@@ -175,6 +179,7 @@ void ReadLine(Scanner* s, InfSection* section) {
   for (;;) {
     std::string field;
     char end = ReadField(s, keyPhase, &field);
+    CutToChars(&field, kInfFieldLimit);
     if (end == '=') {
       line.hasKey = true;
       line.keyWritten = true;
@@ -261,64 +266,42 @@ void AppendNarrow(std::string* text, unsigned int unit, size_t from, TextOrigin*
   }
 }
 
-std::string NarrowUtf16(const unsigned char* bytes, size_t size, bool bigEndian, size_t skipped = 0,
+std::string NarrowUtf16(const unsigned char* bytes, size_t size, size_t skipped = 0,
                         TextOrigin* origin = nullptr) {
   std::string text;
   text.reserve(size / 2);
   for (size_t i = 0; i + 1 < size; i += 2) {
-    AppendNarrow(&text, bigEndian ? (bytes[i] << 8) | bytes[i + 1] : bytes[i] | (bytes[i + 1] << 8),
-                 skipped + i, origin);
+    AppendNarrow(&text, bytes[i] | (bytes[i + 1] << 8), skipped + i, origin);
   }
   return text;
 }
 
-// UTF-8 as the platform decodes it: a sequence broken off, overlong or naming a surrogate gives
-// one "?" for what was read of it; a character beyond the 16-bit range gives two.
-std::string NarrowUtf8(const unsigned char* bytes, size_t size, size_t skipped = 0,
-                       TextOrigin* origin = nullptr) {
-  std::string text;
-  text.reserve(size);
-  size_t i = 0;
-  while (i < size) {
-    size_t from = skipped + i;
+bool IsUtf8(const unsigned char* bytes, size_t size) {
+  for (size_t i = 0; i < size;) {
     unsigned int c = bytes[i++];
-    if (c < 0x80) {
-      AppendNarrow(&text, c, from, origin);
-      continue;
-    }
-    size_t length = c >= 0xC2 && c <= 0xDF   ? 1
+    size_t length = c < 0x80                 ? 0
+                    : c >= 0xC2 && c <= 0xDF ? 1
                     : c >= 0xE0 && c <= 0xEF ? 2
                     : c >= 0xF0 && c <= 0xF4 ? 3
-                                             : 0;
-    unsigned int value = c & (length == 1 ? 0x1F : length == 2 ? 0x0F : 0x07);
-    bool valid = length > 0;
-    for (size_t k = 0; valid && k < length; ++k) {
-      unsigned int next = i < size ? bytes[i] ^ 0x80 : 0x40;
-      if (next >= 0x40) {
-        valid = false; // broken off: the byte that breaks it starts afresh
-        break;
-      }
-      value = (value << 6) | next;
-      ++i;
-      // Overlong forms, surrogates and values past U+10FFFF show by the second byte.
-      if (k == 0 && ((length == 3 && (value < 0x10 || value >= 0x110)) ||
-                     (length == 2 && (value < 0x20 || (value >= 0x360 && value < 0x380))))) {
-        valid = false;
-      }
+                                             : 4;
+    if (length == 4 || i + length > size) {
+      return false;
     }
-    if (!valid) {
-      AppendNarrow(&text, '?', from, origin); // broken bytes, not a character the page lacks
-    } else if (value >= 0x10000) {
-      AppendNarrow(&text, 0xD800, from, origin); // as the two halves of its UTF-16 pair
-      AppendNarrow(&text, 0xDC00, from, origin);
-    } else {
-      AppendNarrow(&text, value, from, origin);
+    for (; length > 0; --length) {
+      if ((bytes[i++] & 0xC0) != 0x80) {
+        return false;
+      }
     }
   }
-  return text;
+  return true;
 }
 
-// Whether the platform takes the bytes for UTF-16: its statistical test on the first 256
+bool StartsWith(const unsigned char* bytes, size_t size, const char* mark) {
+  size_t length = strlen(mark);
+  return size >= length && memcmp(bytes, mark, length) == 0;
+}
+
+// Whether Wine's INF reading takes the bytes for UTF-16: its statistical test on the first 256
 // characters, where a zero byte in an even-sized file is enough but a zero character (two zero
 // bytes at an even offset) rules it out.
 bool LooksLikeUtf16(const unsigned char* bytes, size_t size) {
@@ -349,17 +332,46 @@ bool LooksLikeUtf16(const unsigned char* bytes, size_t size) {
 
 } // namespace
 
+TextEncoding DetectEncoding(const char* data, size_t size) {
+  const unsigned char* bytes = (const unsigned char*)data;
+  if (StartsWith(bytes, size, "\xFF\xFE")) {
+    return kEncodingUtf16;
+  }
+  if (StartsWith(bytes, size, "\xFE\xFF")) {
+    return kEncodingUtf16BigEndian;
+  }
+  if (StartsWith(bytes, size, "\xEF\xBB\xBF")) {
+    return kEncodingUtf8Mark;
+  }
+  if (LooksLikeUtf16(bytes, size)) {
+    return kEncodingUtf16WithoutMark;
+  }
+  bool wide = std::any_of(bytes, bytes + size, [](unsigned char c) { return c >= 0x80; });
+  return wide && IsUtf8(bytes, size) ? kEncodingUtf8WithoutMark : kEncodingAnsi;
+}
+
+bool WineReadsOtherwise(const char* data, size_t size) {
+  switch (DetectEncoding(data, size)) {
+  case kEncodingUtf16:
+    return !LooksLikeUtf16((const unsigned char*)data, size);
+  case kEncodingUtf8Mark:
+    return size > 3;
+  case kEncodingUtf16BigEndian:
+  case kEncodingUtf16WithoutMark:
+    return true;
+  default:
+    return false;
+  }
+}
+
 std::string DecodeText(const char* data, size_t size, TextOrigin* origin) {
   const unsigned char* bytes = (const unsigned char*)data;
   std::string text;
-  if (LooksLikeUtf16(bytes, size)) {
-    size_t skip = bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
+  if (DetectEncoding(data, size) == kEncodingUtf16) {
     if (origin != nullptr) {
       origin->utf16 = true;
     }
-    text = NarrowUtf16(bytes + skip, size - skip, false, skip, origin);
-  } else if (size > 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    text = NarrowUtf8(bytes + 3, size - 3, 3, origin);
+    text = NarrowUtf16(bytes + 2, size - 2, 2, origin);
   } else {
     text.assign(data, size);
     for (size_t i = 0; origin != nullptr && origin->mapBytes && i < size; ++i) {
@@ -412,7 +424,7 @@ void ReadInf(const char* data, size_t size, InfFile* inf) {
       }
       std::string name;
       AppendCapped(&name, text, s.pos + 1, close);
-      if (name.size() > kInfSectionNameLimit) {
+      if (CharCount(name) > kInfSectionNameLimit) {
         Refuse(inf, kInfSectionNameTooLong, s.lineNumber);
         return;
       }
@@ -547,16 +559,14 @@ std::string SubstituteField(const InfFile& inf, const std::string& field) {
       }
       start = i + 1;
     }
-    if (out.size() > kInfSubstitutedLimit) {
+    if (out.size() > 2 * kInfSubstitutedLimit) {
       break;
     }
   }
-  if (start < field.size() && out.size() <= kInfSubstitutedLimit) {
+  if (start < field.size() && out.size() <= 2 * kInfSubstitutedLimit) {
     out.append(field, start, std::string::npos); // an unclosed %name stays as written
   }
-  if (out.size() > kInfSubstitutedLimit) {
-    out.resize(kInfSubstitutedLimit);
-  }
+  CutToChars(&out, kInfSubstitutedLimit);
   return out;
 }
 
@@ -580,15 +590,11 @@ bool IsIniSpace(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r') || c == kControlZ;
 }
 
-// The INI reading goes by byte-order marks alone: UTF-8, UTF-16 of either order, else ANSI.
+// The single keys go by the UTF-16LE mark alone: a UTF-8 mark, or the big-endian one, is read
+// as code page text.
 std::string DecodeIniText(const char* data, size_t size) {
-  const unsigned char* bytes = (const unsigned char*)data;
-  if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-    return NarrowUtf8(bytes + 3, size - 3);
-  }
-  if (size >= 2 &&
-      ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-    return NarrowUtf16(bytes + 2, size - 2, bytes[0] == 0xFE);
+  if (DetectEncoding(data, size) == kEncodingUtf16) {
+    return NarrowUtf16((const unsigned char*)data + 2, size - 2);
   }
   return std::string(data, size);
 }

@@ -10,7 +10,7 @@
 #include <vector>
 
 enum {
-  kInfFieldLimit = 511,        // a longer field is cut without notice
+  kInfFieldLimit = 511,        // characters, as every limit here; a longer field is cut
   kInfSectionNameLimit = 255,  // a longer section name refuses the whole file
   kInfSubstitutedLimit = 4097, // a field after substitution
   kLineTextLimit = 255,        // the installer reads line texts into 256 bytes
@@ -57,8 +57,26 @@ struct TextOrigin {
   std::vector<size_t> lost; // offsets in the text of the characters the code page lacks ("?")
 };
 
-// The bytes of a text file in the ANSI code page: a UTF-8 mark is skipped, UTF-8 and UTF-16LE
-// are narrowed (a character the code page lacks becomes "?"). origin may be null.
+// How the bytes are taken. Windows reads a file that starts with the UTF-16LE mark (FF FE) as
+// UTF-16, and every other file in the ANSI code page, for the INF and the single keys alike.
+enum TextEncoding {
+  kEncodingAnsi,
+  kEncodingUtf16,            // UTF-16LE with its mark
+  kEncodingUtf8WithoutMark,  // valid UTF-8 with non-ASCII bytes, read in the code page all the same
+  kEncodingUtf8Mark,         // EF BB BF: the mark's bytes are text of the first line
+  kEncodingUtf16BigEndian,   // FE FF: read as code page text, of which nothing is found
+  kEncodingUtf16WithoutMark, // zero bytes in an even-sized file, as Wine tells UTF-16 without a
+                             // mark
+};
+TextEncoding DetectEncoding(const char* data, size_t size);
+
+// Whether Wine takes the bytes otherwise than Windows: UTF-8 after its mark, UTF-16 by its
+// statistics rather than by the mark, big-endian UTF-16 for the single keys.
+bool WineReadsOtherwise(const char* data, size_t size);
+
+// The bytes of a text file in the ANSI code page, as Windows reads it: UTF-16LE after its mark is
+// narrowed (a character the code page lacks becomes "?"), anything else stays as it is. origin
+// may be null.
 std::string DecodeText(const char* data, size_t size, TextOrigin* origin = nullptr);
 
 // Parses data as the Setup API does when opening with INF_STYLE_WIN4.

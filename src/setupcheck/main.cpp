@@ -16,7 +16,7 @@
 #include "text_helpers.h"
 #include "setup_script/text_rules.h"
 #ifdef _WIN32
-#include "shell/system_libraries.h"
+#include "setup_script/system_libraries.h"
 #endif
 
 #ifndef SETUP_VERSION
@@ -71,7 +71,8 @@ const char kFileName[] = "SETUP.DAT";
 
 enum Mode { kCheck, kPlan, kWriteSizes, kInit };
 
-void PrintJson(const CheckResult& result, bool withSizes) {
+// refusal, when given, says why there is no plan: the document then ends with "plan":null.
+void PrintJson(const CheckResult& result, bool withSizes, const char* refusal = nullptr) {
   int errors = CountErrors(result);
   printf("{\"file\":\"%s\",\"errors\":%d,\"warnings\":%d,\"findings\":[", kFileName, errors,
          (int)result.findings.size() - errors);
@@ -97,6 +98,9 @@ void PrintJson(const CheckResult& result, bool withSizes) {
       printf("%s%s", i == 0 ? "" : ",", entry);
     }
     printf("]");
+  }
+  if (refusal != nullptr) {
+    printf(",\"plan\":null,\"reason\":%s", JsonString(refusal).c_str());
   }
   printf("}\n");
 }
@@ -158,14 +162,22 @@ int RunPlan(const char* folder, const PlanChoices& choices, bool removal, bool j
   PrintFindings(result, stderr);
   int errors = CountErrors(result);
   if (errors > 0) {
-    fprintf(stderr, "setupcheck: no plan: %s has %d error%s, and setup.exe would not install it\n",
-            kFileName, errors, errors == 1 ? "" : "s");
+    char reason[128];
+    FormatText(reason, sizeof reason, "%s has %d error%s, and setup.exe would not install it",
+               kFileName, errors, errors == 1 ? "" : "s");
+    fprintf(stderr, "setupcheck: no plan: %s\n", reason);
+    if (json) {
+      PrintJson(result, false, reason);
+    }
     return 1;
   }
   Plan plan;
   std::string problem;
   if (!(removal ? MakeRemovalPlan : MakePlan)(result, folder, choices, &plan, &problem)) {
     fprintf(stderr, "setupcheck: no plan: %s\n", Shown(problem).c_str());
+    if (json) {
+      PrintJson(result, false, problem.c_str());
+    }
     return 1;
   }
   if (json) {

@@ -1,7 +1,8 @@
 #include <windows.h>
 
 #include "host_window.h"
-#include "system_libraries.h"
+#include "../setup_script/setup_api.h"
+#include "../setup_script/system_libraries.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (!StartWithSystemLibraries() || !LoadCommonControls()) {

@@ -4,7 +4,7 @@
 
 #include "../setup_script/install_state.h"
 #include "../setup_script/text_rules.h"
-#include "../shell/system_libraries.h"
+#include "../setup_script/system_libraries.h"
 
 void ClearCompatibilityLayer(void) {
   char valueName[256];

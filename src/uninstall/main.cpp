@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "../setup_script/install_state.h"
-#include "../shell/system_libraries.h"
+#include "../setup_script/setup_api.h"
 #include "relaunch.h"
 #include "uninstall_driver.h"
 

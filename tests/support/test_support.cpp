@@ -10,7 +10,7 @@
 #include "setup_script/setup_api.h"
 #include "setup_script/setup_script.h"
 #include "shell/host_window.h"
-#include "shell/system_libraries.h"
+#include "setup_script/system_libraries.h"
 #include "ui/progress_dialog.h"
 
 REGSAM registryView = 0;

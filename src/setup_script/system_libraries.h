@@ -13,11 +13,6 @@
 // offers that. Every program calls it first, before anything can load a library.
 void RestrictLibrarySearch(void);
 
-// The start shared by setup.exe and uninstall.exe: the library search restricted, the text rules
-// told the lead bytes of the system's ANSI code page, and the Setup API loaded. Returns 0 (the
-// user told why) when a library is missing.
-int StartWithSystemLibraries(void);
-
 // Shows cause followed by the system's own text for error, in a message box captioned
 // "Setup Error" with icon; cause is cut to fit, never written past its buffer.
 void ShowSystemError(HWND owner, const char* cause, DWORD error, UINT icon);

@@ -2,7 +2,7 @@
 // program linking only these takes in no user interface library.
 #include "system_libraries.h"
 
-#include "../setup_script/text_rules.h"
+#include "text_rules.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800

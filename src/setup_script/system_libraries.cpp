@@ -2,8 +2,7 @@
 
 #include <string.h>
 
-#include "../setup_script/setup_api.h"
-#include "../setup_script/text_rules.h"
+#include "text_rules.h"
 
 void ShowSystemError(HWND owner, const char* cause, DWORD error, UINT icon) {
   char* systemText = NULL;
@@ -22,18 +21,6 @@ static void ShowLibraryError(const char* path, DWORD error) {
   char cause[512];
   FormatText(cause, sizeof cause, "Setup cannot load the system library %s.\n\n", path);
   ShowSystemError(NULL, cause, error, MB_ICONERROR);
-}
-
-int StartWithSystemLibraries(void) {
-  // Before anything else loads: no library is taken from the program's own folder (nor from the
-  // temporary folder the removal's copy runs from).
-  RestrictLibrarySearch();
-  // Names and paths are walked by character of the system's ANSI code page.
-  CPINFO codePage;
-  if (GetCPInfo(CP_ACP, &codePage)) {
-    SetLeadByteRanges(codePage.LeadByte, sizeof codePage.LeadByte);
-  }
-  return LoadSetupApi();
 }
 
 int LoadSystemFunctions(const char* library, const SystemFunction* functions, size_t count) {
