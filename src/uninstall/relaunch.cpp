@@ -86,8 +86,8 @@ int StartTemporaryCopy(const char* programPath) {
 // The folder cannot go while the copy's file is in it, and that file only goes as the copy ends,
 // with nobody left to remove the folder; so the file moves out first, through the handle that
 // keeps everyone else from moving it. The name it takes in the temporary folder is the process
-// id's, which no other running copy has. Libraries are loaded from the system folder only by
-// now (StartWithSystemLibraries), so the folder is no longer searched.
+// id's, which no other running copy has. Run last: no library is loaded after it, so a folder
+// of the same name made again by someone else is never searched.
 int LeaveCopyFolder(HANDLE copyFile, const char* copyPath) {
   typedef BOOL(WINAPI * SetInformation)(HANDLE, int, void*, DWORD);
   // Windows Vista and later; before, the folder stays behind, empty.

@@ -14,7 +14,7 @@ int StartTemporaryCopy(const char* programPath);
 int ReadCopyCommandLine(const char* commandLine, HANDLE* firstProcess, HANDLE* copyFile,
                         char* programPath);
 
-// Run by the copy once its libraries are loaded: moves its own file (copyPath, open as copyFile)
+// Run by the copy as its last step: moves its own file (copyPath, open as copyFile)
 // out of its folder into the temporary folder, where it is deleted as the copy ends, and removes
 // the folder. Returns 1 when the folder is gone.
 int LeaveCopyFolder(HANDLE copyFile, const char* copyPath);

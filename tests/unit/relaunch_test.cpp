@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string ProbeExe() {
-  char path[MAX_PATH] = "";
-  GetModuleFileNameA(NULL, path, MAX_PATH);
-  std::string exe = path;
-  return exe.substr(0, exe.find_last_of('\\')) + "\\runonce.exe";
-}
-
 std::string FolderOf(const std::string& path) {
   return path.substr(0, path.find_last_of('\\'));
 }
@@ -28,10 +21,12 @@ std::string FolderOf(const std::string& path) {
 // it as its working folder. Each copy gets a folder of its own, and its file goes as it ends
 // (the probe does not leave its folder as uninstall.exe does: the folder is left empty).
 TEST(TemporaryCopy, RunsFromAFreshFolderAndLoadsNothingPlanted) {
-  char temp[MAX_PATH] = "";
-  ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
+  char temp[MAX_PATH] = "", self[MAX_PATH] = "";
+  GetTempPathA(MAX_PATH, temp);
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  const std::string probe = FolderOf(self) + "\\runonce.exe";
   const std::string planted = std::string(temp) + "kvs-probe-planted.dll";
-  ASSERT_TRUE(CopyFileA((FolderOf(ProbeExe()) + "\\planted.dll").c_str(), planted.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA((FolderOf(self) + "\\planted.dll").c_str(), planted.c_str(), FALSE));
   TempFolder logs("copy");
   const std::string log = logs / "probe.log";
   SetEnvironmentVariableA("KVS_PROBE_LOG", log.c_str());
@@ -39,7 +34,7 @@ TEST(TemporaryCopy, RunsFromAFreshFolderAndLoadsNothingPlanted) {
   std::string folders[2];
   for (std::string& folder : folders) {
     DeleteFileA(log.c_str());
-    ASSERT_EQ(1, StartTemporaryCopy(ProbeExe().c_str()));
+    ASSERT_EQ(1, StartTemporaryCopy(probe.c_str()));
     ASSERT_TRUE(WaitUntil([&] { return FileExists(log) && !ReadTextFile(log).empty(); }, 60000));
     std::string line = ReadTextFile(log);
     std::string program = line.substr(0, line.find('|'));
