@@ -136,14 +136,11 @@ static DWORD ReplaceExistingTarget(const char* source, const char* target) {
     RemovePartialCopy(partial);
     return error;
   }
+  // Judged by the error, never by what the failure left: Windows removes a copy that failed
+  // part-way, so a source unreadable part-way leaves no file behind either.
   DWORD error = FailureError();
-  // A copy that was created failed reading or writing: copied over the target it would fail
-  // the same way, now at the old file's cost. One that never was is tried in place; should the
-  // source be what failed, that copy fails before it touches the target.
-  DWORD left = GetFileAttributesA(partial);
-  int created = left != INVALID_FILE_ATTRIBUTES && !(left & FILE_ATTRIBUTE_DIRECTORY);
   RemovePartialCopy(partial);
-  if (IsDiskFull(error) ? InPlaceCopyFits(source, target) : !created) {
+  if (IsDiskFull(error) ? InPlaceCopyFits(source, target) : SpareCopyWasRefused(error)) {
     return CopyInPlace(source, target);
   }
   return error;

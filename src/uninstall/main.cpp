@@ -12,12 +12,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   installState.instance = instance;
   char programPath[MAX_PATH];
   HANDLE firstProcess = NULL;
-  if (ReadCopyCommandLine(GetCommandLineA(), &firstProcess, programPath)) {
+  HANDLE copyFile = NULL;
+  if (ReadCopyCommandLine(GetCommandLineA(), &firstProcess, &copyFile, programPath)) {
     // The installed program must have ended before its file can be removed; one that does not
     // end in time leaves its file named in the closing message.
     WaitForSingleObject(firstProcess, 60000);
     CloseHandle(firstProcess);
     RunUninstall(programPath, 1);
+    char copyPath[MAX_PATH];
+    DWORD copyLength = GetModuleFileNameA(NULL, copyPath, MAX_PATH);
+    if (copyLength != 0 && copyLength < MAX_PATH) {
+      LeaveCopyFolder(copyFile, copyPath);
+    }
     return 0;
   }
   DWORD length = GetModuleFileNameA(NULL, programPath, MAX_PATH);

@@ -1,7 +1,8 @@
 /* Stands in for the shell's "runonce" in tests: appends its own path, its command line and the
-   text of KVS_PROBE_TAG to the file named by KVS_PROBE_LOG, one line per start. Built as a
-   library (PROBE_LIBRARY) it records each load so, standing in for a planted library. Without
-   KVS_PROBE_LOG it does nothing, so it is harmless wherever it is found. */
+   text of KVS_PROBE_TAG to the file named by KVS_PROBE_LOG, one line per start (loading the library
+   KVS_PROBE_LOAD names first). Built as a library (PROBE_LIBRARY) it records each load so, standing
+   in for a planted library. Without KVS_PROBE_LOG it does nothing, so it is harmless wherever it is
+   found. */
 #include <windows.h>
 
 static DWORD TextLength(const char* text) {
@@ -58,6 +59,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR arguments, int 
   (void)previous;
   (void)arguments;
   (void)show;
+  // A library named by KVS_PROBE_LOAD is loaded by name first, as the system loads its own
+  // libraries' dependencies: where the search finds a planted one, its load is logged first.
+  char library[MAX_PATH];
+  DWORD length = GetEnvironmentVariableA("KVS_PROBE_LOAD", library, sizeof library);
+  if (length != 0 && length < sizeof library) {
+    LoadLibraryA(library);
+  }
   return Record(NULL);
 }
 #endif

@@ -576,6 +576,61 @@ TEST_F(CopyTest, ACopyCutShortByAFullDriveLeavesNoTruncatedFileNorLosesAnOldOne)
   DeleteTree(installState.destinationFolder);
 }
 
+// Copying over the old file is tried only where the spare copy's name could not be made there;
+// a copy that failed reading or writing would fail the same way in place, and the old file
+// would be lost.
+TEST(SpareCopy, OnlyARefusedNameFallsBackToACopyInPlace) {
+  for (DWORD refused :
+       {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_FILE_EXISTS, ERROR_ALREADY_EXISTS,
+        ERROR_DIRECTORY, ERROR_CANNOT_MAKE, ERROR_PATH_NOT_FOUND, ERROR_FILENAME_EXCED_RANGE,
+        ERROR_INVALID_NAME, ERROR_BAD_PATHNAME}) {
+    EXPECT_TRUE(SpareCopyWasRefused(refused)) << refused;
+  }
+  // Read and write errors part-way; a full drive has a branch of its own.
+  for (DWORD failed :
+       {ERROR_CRC, ERROR_READ_FAULT, ERROR_WRITE_FAULT, ERROR_SECTOR_NOT_FOUND, ERROR_NOT_READY,
+        ERROR_GEN_FAILURE, ERROR_IO_DEVICE, ERROR_NETNAME_DELETED, ERROR_UNEXP_NET_ERR,
+        ERROR_SEM_TIMEOUT, ERROR_LOCK_VIOLATION, ERROR_HANDLE_EOF, ERROR_FILE_NOT_FOUND,
+        ERROR_DISK_FULL, ERROR_HANDLE_DISK_FULL, ERROR_SUCCESS}) {
+    EXPECT_FALSE(SpareCopyWasRefused(failed)) << failed;
+  }
+}
+
+// A source that cannot be read part-way (a scratched disc; here a range another program has
+// locked) fails the spare copy after it was made; the old file must stay whole, not be copied
+// over with the same failure.
+TEST_F(CopyTest, ASourceUnreadablePartWayKeepsTheOldFileWhole) {
+  Load("[Files]\nlocked.bin\n");
+  const DWORD size = 4 << 20;
+  dist_.AddFile("locked.bin", std::string(size, 'n'));
+  const std::string source = dist_.File("locked.bin");
+  HANDLE holder =
+      CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_TRUE(LockFile(holder, size - 4096, 0, 4096, 0));
+  HANDLE reader =
+      CreateFileA(source.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  char byte = 0;
+  DWORD read = 0;
+  SetFilePointer(reader, (LONG)size - 1, NULL, FILE_BEGIN);
+  bool readable = ReadFile(reader, &byte, 1, &read, NULL) && read == 1;
+  CloseHandle(reader);
+  if (readable) {
+    CloseHandle(holder);
+    GTEST_SKIP() << "this system lets other handles read a locked range (Wine does): no read "
+                    "error part-way to copy with";
+  }
+  const std::string old(100000, 'o');
+  WriteTextFile(target_ / "locked.bin", old);
+  SetDestination(target_.Path());
+  UiRobot robot;
+  robot.ExpectAndClick("copy error", IsMessageBox, IDOK);
+  EXPECT_EQ(0, CopyGroupFiles(installState.infHandle, "Files", 0));
+  CloseHandle(holder);
+  EXPECT_TRUE(robot.AllMet()) << robot.Report();
+  EXPECT_TRUE(old == ReadTextFile(target_ / "locked.bin")) << "the old file was lost";
+  EXPECT_EQ("locked.bin ", EntryNames(target_.Path())); // no spare copy left
+}
+
 // A file another program has mapped for writing cannot be replaced, and under Wine its
 // attributes cannot be set either; it must still count as there: kept, never removed.
 TEST_F(CopyTest, ATargetMappedByAnotherProgramIsKeptNeverRemoved) {
