@@ -793,6 +793,39 @@ std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, co
   return paths;
 }
 
+// The record setup.exe leaves only where a group installs uninstall.exe, made here from what
+// the removal plan takes back, so that the removal goes by the same list.
+void WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName) {
+  const std::string& folder = removalPlan.destination;
+  std::map<std::string, std::string> sections;
+  for (const PlanStep& step : removalPlan.steps) {
+    std::string path = step.path;
+    for (size_t at; (at = path.find("%65600%")) != std::string::npos;) {
+      path.replace(at, 7, folder);
+    }
+    bool inside = Lower(path).compare(0, folder.size() + 1, Lower(folder) + "\\") == 0;
+    std::string name = inside ? path.substr(folder.size() + 1) : path == folder ? "." : path;
+    if (name[0] == '[' || name[0] == ';' || name.find('=') != std::string::npos) {
+      continue; // not a key a private-profile file can hold: setup.exe leaves it out too
+    }
+    if ((step.kind == kStepRemoveFile || step.kind == kStepRemoveFolder) && name != path) {
+      sections[step.kind == kStepRemoveFile ? "Files" : "Folders"] += name + "=1\n";
+    } else if (step.kind == kStepRemoveKey || step.kind == kStepDeleteValue) {
+      sections["Registry"] +=
+          path + (step.kind == kStepDeleteValue ? "\\\\" + step.name : "") + "=1\n";
+    } else if (step.kind == kStepRemoveIni) {
+      sections["Ini"] += path + "|" + step.section + "|" + step.name + "=1\n";
+    }
+  }
+  std::string text = "[Installation]\nApplication=" + appName + "\nFolder=" + folder + "\n";
+  for (const auto& [section, lines] : sections) {
+    text += "[" + section + "]\n" + lines;
+  }
+  if (!FileExists(folder + "\\uninstall.ini")) {
+    WriteTextFile(folder + "\\uninstall.ini", text);
+  }
+}
+
 // Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
 // ship them, removes the installation with it, and compares the machine with the one before.
 Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
@@ -803,6 +836,10 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   std::string program = plan.destination + "\\uninstall.exe";
   CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
   CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
+  Plan removalPlan;
+  std::string problem;
+  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
+  WriteRecordOfPlan(removalPlan, checked.appName);
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
   EXPECT_EQ("", removal.problem);
@@ -812,9 +849,6 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
             removal.closing);
   // The removal plan, applied to the machine as the install left it, is what the removal did.
-  Plan removalPlan;
-  std::string problem;
-  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
   Prediction planned;
   Apply(removalPlan, places, installed, &planned);
   planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
