@@ -794,9 +794,12 @@ std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, co
 }
 
 // The record setup.exe leaves only where a group installs uninstall.exe, made here from what
-// the removal plan takes back, so that the removal goes by the same list.
-void WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName) {
+// the removal plan takes back and was not there before, so that the removal goes by that list.
+// Returns what it leaves out, as the machine's differences name it.
+std::vector<std::string> WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName,
+                                           const Machine& before) {
   const std::string& folder = removalPlan.destination;
+  std::vector<std::string> left;
   std::map<std::string, std::string> sections;
   for (const PlanStep& step : removalPlan.steps) {
     std::string path = step.path;
@@ -805,8 +808,14 @@ void WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName) {
     }
     bool inside = Lower(path).compare(0, folder.size() + 1, Lower(folder) + "\\") == 0;
     std::string name = inside ? path.substr(folder.size() + 1) : path == folder ? "." : path;
-    if (name[0] == '[' || name[0] == ';' || name.find('=') != std::string::npos) {
-      continue; // not a key a private-profile file can hold: setup.exe leaves it out too
+    const std::string key = Lower(path);
+    if (name[0] == '[' || name[0] == ';' || name.find('=') != std::string::npos ||
+        before.files.count(key) != 0 ||
+        (step.kind == kStepRemoveKey && before.keys.count(key) != 0) ||
+        (step.kind == kStepDeleteValue && before.keys.count(key) != 0 &&
+         before.keys.at(key).values.count(Lower(step.name)) != 0)) {
+      left.push_back(step.kind == kStepDeleteValue ? key + " \"" + Lower(step.name) + "\"" : key);
+      continue; // there before, or no key a private-profile file can hold: never recorded
     }
     if ((step.kind == kStepRemoveFile || step.kind == kStepRemoveFolder) && name != path) {
       sections[step.kind == kStepRemoveFile ? "Files" : "Folders"] += name + "=1\n";
@@ -824,6 +833,25 @@ void WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName) {
   if (!FileExists(folder + "\\uninstall.ini")) {
     WriteTextFile(folder + "\\uninstall.ini", text);
   }
+  return left;
+}
+
+// The lines of differences without what the record left out and the folders holding it.
+std::vector<std::string> WithoutUnrecorded(std::vector<std::string> lines,
+                                           const std::vector<std::string>& left) {
+  auto names = [&](const std::string& line) {
+    size_t at = line.find(' ') + 1;
+    for (const std::string& path : left) {
+      if ((line.compare(at, path.size(), path) == 0 &&
+           (line.size() == at + path.size() || line[at + path.size()] == ' ')) ||
+          (StartsWith(line, "-folder ") && StartsWith(path, line.substr(at) + "\\"))) {
+        return true;
+      }
+    }
+    return false;
+  };
+  lines.erase(std::remove_if(lines.begin(), lines.end(), names), lines.end());
+  return lines;
 }
 
 // Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
@@ -839,7 +867,7 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   Plan removalPlan;
   std::string problem;
   EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
-  WriteRecordOfPlan(removalPlan, checked.appName);
+  const std::vector<std::string> left = WriteRecordOfPlan(removalPlan, checked.appName, before);
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
   EXPECT_EQ("", removal.problem);
@@ -854,13 +882,16 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
                            predicted.uncertain.end());
   EXPECT_EQ(
-      Joined(WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain)),
-      Joined(WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain)))
+      Joined(WithoutUnrecorded(
+          WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain),
+          left)),
+      Joined(WithoutUnrecorded(
+          WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain), left)))
       << "removal plan:\n"
       << Described(removalPlan);
   std::vector<std::string> differences = Difference(before, removed, iniFiles);
-  std::vector<std::string> unexpected =
-      WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
+  std::vector<std::string> unexpected = WithoutUnrecorded(
+      WithoutUncertain(differences, NotRestored(plan, before, places, predicted)), left);
   // A folder that still holds something stays, rightly; an empty one left is a fault.
   unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
                                   [&](const std::string& line) {
