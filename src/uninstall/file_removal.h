@@ -3,7 +3,10 @@
 
 // Both links setup.exe makes, where they point at the installed program.
 void RemoveProgramLinks(void);
-// Every file any group names under the destination, with a replacement left beside it.
+// Every file the record lists, with a replacement left beside it; the program, SETUP.DAT and the
+// record itself are left for last.
 void RemoveGroupFiles(void);
-// The folders of those files that are empty now, deepest first, then the destination.
+// The recorded folders below the destination that are empty now, deepest first. The starters
+// lie in the destination itself, which goes after them, where recorded and empty.
 void RemoveEmptyFolders(void);
+void RemoveDestinationFolder(void);

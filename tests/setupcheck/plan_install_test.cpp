@@ -793,6 +793,67 @@ std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, co
   return paths;
 }
 
+// The record setup.exe leaves only where a group installs uninstall.exe, made here from what
+// the removal plan takes back and was not there before, so that the removal goes by that list.
+// Returns what it leaves out, as the machine's differences name it.
+std::vector<std::string> WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName,
+                                           const Machine& before) {
+  const std::string& folder = removalPlan.destination;
+  std::vector<std::string> left;
+  std::map<std::string, std::string> sections;
+  for (const PlanStep& step : removalPlan.steps) {
+    std::string path = step.path;
+    for (size_t at; (at = path.find("%65600%")) != std::string::npos;) {
+      path.replace(at, 7, folder);
+    }
+    bool inside = Lower(path).compare(0, folder.size() + 1, Lower(folder) + "\\") == 0;
+    std::string name = inside ? path.substr(folder.size() + 1) : path == folder ? "." : path;
+    const std::string key = Lower(path);
+    if (name[0] == '[' || name[0] == ';' || name.find('=') != std::string::npos ||
+        before.files.count(key) != 0 ||
+        (step.kind == kStepRemoveKey && before.keys.count(key) != 0) ||
+        (step.kind == kStepDeleteValue && before.keys.count(key) != 0 &&
+         before.keys.at(key).values.count(Lower(step.name)) != 0)) {
+      left.push_back(step.kind == kStepDeleteValue ? key + " \"" + Lower(step.name) + "\"" : key);
+      continue; // there before, or no key a private-profile file can hold: never recorded
+    }
+    if ((step.kind == kStepRemoveFile || step.kind == kStepRemoveFolder) && name != path) {
+      sections[step.kind == kStepRemoveFile ? "Files" : "Folders"] += name + "=1\n";
+    } else if (step.kind == kStepRemoveKey || step.kind == kStepDeleteValue) {
+      sections["Registry"] +=
+          path + (step.kind == kStepDeleteValue ? "\\\\" + step.name : "") + "=1\n";
+    } else if (step.kind == kStepRemoveIni) {
+      sections["Ini"] += path + "|" + step.section + "|" + step.name + "=1\n";
+    }
+  }
+  std::string text = "[Installation]\nApplication=" + appName + "\nFolder=" + folder + "\n";
+  for (const auto& [section, lines] : sections) {
+    text += "[" + section + "]\n" + lines;
+  }
+  if (!FileExists(folder + "\\uninstall.ini")) {
+    WriteTextFile(folder + "\\uninstall.ini", text);
+  }
+  return left;
+}
+
+// The lines of differences without what the record left out and the folders holding it.
+std::vector<std::string> WithoutUnrecorded(std::vector<std::string> lines,
+                                           const std::vector<std::string>& left) {
+  auto names = [&](const std::string& line) {
+    size_t at = line.find(' ') + 1;
+    for (const std::string& path : left) {
+      if ((line.compare(at, path.size(), path) == 0 &&
+           (line.size() == at + path.size() || line[at + path.size()] == ' ')) ||
+          (StartsWith(line, "-folder ") && StartsWith(path, line.substr(at) + "\\"))) {
+        return true;
+      }
+    }
+    return false;
+  };
+  lines.erase(std::remove_if(lines.begin(), lines.end(), names), lines.end());
+  return lines;
+}
+
 // Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
 // ship them, removes the installation with it, and compares the machine with the one before.
 Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
@@ -803,6 +864,10 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   std::string program = plan.destination + "\\uninstall.exe";
   CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
   CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
+  Plan removalPlan;
+  std::string problem;
+  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
+  const std::vector<std::string> left = WriteRecordOfPlan(removalPlan, checked.appName, before);
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
   EXPECT_EQ("", removal.problem);
@@ -812,21 +877,21 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
             removal.closing);
   // The removal plan, applied to the machine as the install left it, is what the removal did.
-  Plan removalPlan;
-  std::string problem;
-  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
   Prediction planned;
   Apply(removalPlan, places, installed, &planned);
   planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
                            predicted.uncertain.end());
   EXPECT_EQ(
-      Joined(WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain)),
-      Joined(WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain)))
+      Joined(WithoutUnrecorded(
+          WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain),
+          left)),
+      Joined(WithoutUnrecorded(
+          WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain), left)))
       << "removal plan:\n"
       << Described(removalPlan);
   std::vector<std::string> differences = Difference(before, removed, iniFiles);
-  std::vector<std::string> unexpected =
-      WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
+  std::vector<std::string> unexpected = WithoutUnrecorded(
+      WithoutUncertain(differences, NotRestored(plan, before, places, predicted)), left);
   // A folder that still holds something stays, rightly; an empty one left is a fault.
   unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
                                   [&](const std::string& line) {
@@ -959,11 +1024,23 @@ TEST(PlanMatchesInstall, Example) {
   InstallAndCompare("examples/demo", dist, choices, setting);
 }
 
-// No changes nothing, and a missing SETUP.DAT is reported as setup.exe reports it. A document
-// the user saved in the installed folder stays with its folder; a read-only file goes;
-// a file held open is named and stays, with the program that removes it and the Uninstall entry;
-// a second run, once it is closed, removes it and the program.
-TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
+// An install record of Kelvara Demo for folder, as setup.exe writes it: every name of lists
+// ("section", then its keys) as a key of its section.
+void WriteDemoRecord(const std::string& folder, const std::vector<std::string>& lists) {
+  std::string text = "[Installation]\nApplication=Kelvara Demo\nFolder=" + folder + "\\\n";
+  for (const std::string& name : lists) {
+    text += name[0] == '[' ? name + "\n" : name + "=1\n";
+  }
+  WriteTextFile(folder + "\\uninstall.ini", text);
+}
+
+// Only a folder whose record names it and the application is removed: not before the install
+// recorded it, not a copy of it, not the distribution, not without SETUP.DAT. No changes
+// nothing. Then only what the record lists goes: a file, a value, a list's other strings, an INI
+// entry not in it stay, however long the record; a read-only file goes; a file held open is named
+// and stays, with all that starts the removal again; a second run, once it is closed, removes
+// them. SETUP.DAT held open at the end stays, named, without a promise that a run finishes it.
+TEST(PlanMatchesInstall, RemovalTakesOnlyWhatTheRecordListsAndFinishesOnASecondRun) {
   Distribution dist;
   dist.CopyExample();
   const std::string key =
@@ -986,17 +1063,69 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
   ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
   CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
   SetFileAttributesA((folder + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(folder + "\\help\\notes.txt", "the user's own");
+  WriteTextFile(target / "outside.txt", "not the application's");
+  WritePrivateProfileStringA("Settings", "Theme", "dark", (folder + "\\kdemo.ini").c_str());
+  SetRegistryString(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Edition", "the user's");
+  const std::string list("a\0\0C:\\Tools\0b\0", 14);
+  ScopedRegistryKey lists(HKEY_CURRENT_USER, "Software\\Kelvara\\Lists");
+  lists.SetRaw("Path", REG_MULTI_SZ, list.data(), (DWORD)list.size());
   const std::string installedFiles = EntryNames(folder);
+  EXPECT_EQ("Kelvara Demo Setup: There is no installation of Kelvara Demo in " + folder + ".",
+            Remove(folder + "\\uninstall.exe", IDOK).question);
+  EXPECT_EQ(installedFiles, EntryNames(folder));
+
+  std::vector<std::string> record = {"[Files]"};
+  for (int i = 0; i < 2000; ++i) {
+    record.push_back("old\\file" + std::to_string(i) + ".txt"); // far beyond 32 KiB
+  }
+  record.insert(record.end(), {"KDemo.exe",
+                               "readme.txt",
+                               "data\\levels.dat",
+                               "help\\guide.txt",
+                               "help\\faq.txt",
+                               "uninstall.exe",
+                               "SETUP.DAT",
+                               "..\\outside.txt",
+                               "[Folders]",
+                               "data",
+                               "help",
+                               "song",
+                               ".",
+                               "[Registry]",
+                               "HKCU\\Software\\Kelvara",
+                               "HKCU\\Software\\Kelvara\\Demo",
+                               "HKCU\\Software\\Kelvara\\Demo\\\\InstallDir",
+                               "HKCU\\Software\\Kelvara\\Lists\\\\Path\\\\c:\\tools",
+                               "HKLM\\Software\\Kelvara",
+                               "HKLM\\Software\\Kelvara\\Demo",
+                               "HKLM\\Software\\Kelvara\\Demo\\\\Version",
+                               key,
+                               key + "\\\\UninstallString",
+                               "[Ini]",
+                               folder + "\\kdemo.ini|Settings|InstallDir"});
+  WriteDemoRecord(folder, record);
+  const std::string recorded = EntryNames(folder);
+  const std::string copy = target / "Copy of Kelvara Demo";
+  CopyTree(folder, copy);
+  for (const std::string& place : {copy, FullPath(dist.Path())}) {
+    const std::string before = EntryNames(place);
+    EXPECT_EQ("Kelvara Demo Setup: There is no installation of Kelvara Demo in " + place + ".",
+              Remove(place + "\\uninstall.exe", IDOK).question);
+    EXPECT_EQ(before, EntryNames(place));
+  }
+  EXPECT_EQ(recorded, EntryNames(folder));
+  EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara\\Demo"));
   EXPECT_EQ("", Remove(folder + "\\uninstall.exe", IDNO).problem);
-  EXPECT_EQ(installedFiles, EntryNames(folder)) << "No changes nothing";
+  EXPECT_TRUE(FileExists(folder + "\\KDemo.exe")) << "No changes nothing";
   DeleteFileA((folder + "\\SETUP.DAT").c_str());
-  EXPECT_EQ("Setup Error: There was an error initialising the setup file:\n\n" + folder +
-                "\\SETUP.DAT",
+  EXPECT_EQ("Setup: There is no installation to remove in " + folder + ".",
             Remove(folder + "\\uninstall.exe", IDOK).question);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+
   const std::string heldFile = folder + "\\data\\levels.dat";
   HANDLE held =
       CreateFileA(heldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -1005,26 +1134,71 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   CloseHandle(held);
   EXPECT_EQ("", first.problem);
   EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
-            "these files, which are in use:\n\n" +
+            "these, which could not be removed:\n\n" +
                 heldFile + "\n\nClose the programs that use them, then remove Kelvara Demo again.",
             first.closing);
-  EXPECT_EQ("SETUP.DAT data help uninstall.exe ", EntryNames(folder));
+  EXPECT_EQ("SETUP.DAT data help kdemo.ini song uninstall.exe uninstall.ini ", EntryNames(folder));
   EXPECT_EQ("notes.txt ", EntryNames(folder + "\\help"));
-  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara"));
-  std::string uninstallString;
-  EXPECT_TRUE(
-      ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &uninstallString));
+  EXPECT_TRUE(FileExists(target / "outside.txt"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara\\Demo"));
+  std::string data;
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, "Software\\Kelvara\\Lists", "Path", &data));
+  EXPECT_EQ(std::string("a\0\0b\0", 5), data);
+  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Edition", &data));
+  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Version", &data));
+  char ini[64];
+  GetPrivateProfileStringA("Settings", NULL, "", ini, sizeof ini, (folder + "\\kdemo.ini").c_str());
+  EXPECT_STREQ("Theme", ini);
+  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &data));
 
+  held = CreateFileA((folder + "\\SETUP.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                     OPEN_EXISTING, 0, NULL);
   Removal second = Remove(folder + "\\uninstall.exe");
+  CloseHandle(held);
   EXPECT_EQ("", second.problem);
-  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.",
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
+            "these, which could not be removed:\n\n" +
+                folder + "\\SETUP.DAT\n",
             second.closing);
-  EXPECT_EQ("help ", EntryNames(folder));
   EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key.substr(5)));
-  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Kelvara"));
+
+  Removal third = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", third.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.", third.closing);
+  EXPECT_EQ("help kdemo.ini song ", EntryNames(folder));
   DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
+}
+
+// A recorded folder that has become a junction or another reparse point is neither entered nor
+// removed: what lies behind it is someone else's.
+TEST(PlanMatchesInstall, RemovalNeverEntersAReparsePoint) {
+  Distribution dist;
+  dist.CopyExample();
+  TempFolder target("removal-link");
+  const std::string folder = target / "Kelvara Demo";
+  const std::string elsewhere = target / "elsewhere";
+  MakeFolders(folder);
+  WriteTextFile(elsewhere + "\\levels.dat", "another program's");
+  auto makeLink = (BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD))GetProcAddress(
+      GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA");
+  if (makeLink != nullptr) {
+    makeLink((folder + "\\data").c_str(), elsewhere.c_str(), 1); // a folder's link
+  }
+  DWORD attributes = GetFileAttributesA((folder + "\\data").c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "this system makes no folder link (Wine before 9 has none)";
+  }
+  CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+  WriteDemoRecord(folder, {"[Files]", "data\\levels.dat", "uninstall.exe", "SETUP.DAT", "[Folders]",
+                           "data", "."});
+  Removal removal = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", removal.problem);
+  EXPECT_EQ("levels.dat ", EntryNames(elsewhere));
+  EXPECT_EQ("data ", EntryNames(folder));
+  RemoveDirectoryA((folder + "\\data").c_str());
 }
 
 // Every case of the checker's that installs (no error), with its own default destination.
