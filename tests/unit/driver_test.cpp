@@ -281,6 +281,20 @@ TEST_F(InstallRunTest, TheRecordListsWhatTheInstallsMade) {
   }
 }
 
+// A first install into a new folder: the folder itself is ".", and the key the line made.
+TEST_F(InstallRunTest, TheRecordNamesADestinationItMadeAsDot) {
+  Write("Group1=Main.Files\nDescription1=Main\n", "[Main.Files]\nuninstall.exe,u.bin\n");
+  dist_.AddFile("u.bin", "u");
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+  EXPECT_EQ(1, Run());
+  const std::string record = destination_ + "\\uninstall.ini";
+  EXPECT_EQ(". ", RecordKeys(record, "Folders"));
+  const std::string key = std::string("HKCU\\") + kTestKey;
+  EXPECT_EQ(key + " " + key + "\\\\Dir ", RecordKeys(record, "Registry"));
+}
+
 // Only the button bits of the style count: Yes and No, but never the question mark.
 TEST_F(InstallRunTest, FinishedMessageTakesOnlyTheButtonsOfItsStyle) {
   UiRobot robot;
