@@ -150,6 +150,7 @@ EOF
   # 40 KiB: the removal reads its install record and says what stays, and the program carries a
   # manifest and version information; it was 32 KiB before those.
   [ "$(stat -c %s "$unpacked/uninstall.exe")" -le 40960 ] || fail "uninstall.exe is over 40 KiB"
+  [ "$(stat -c %s "$unpacked/setup.exe")" -le 53248 ] || fail "setup.exe is over 52 KiB"
   cmp "$unpacked/docs/setup-dat.md" "$source/docs/setup-dat.md" || fail "setup-dat.md"
   diff -r "$unpacked/examples/demo" "$source/examples/demo" || fail "the example"
   [ "$(head -1 "$unpacked/SHIPPING.txt")" = "## Shipping your application" ] ||
