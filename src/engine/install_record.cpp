@@ -56,6 +56,12 @@ static void StartSpare(void) {
   SetFileAttributesA(sparePath, FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(sparePath);                  // one left by a run cut short
   CopyFileA(recordPath, sparePath, FALSE); // without a record the spare starts empty
+  // Another application's record is not merged: what its installs made is not ours to remove.
+  char owner[kValueSize];
+  GetPrivateProfileStringA("Installation", "Application", "", owner, sizeof owner, sparePath);
+  if (!EqualIgnoringAsciiCase(owner, installState.appName)) {
+    DeleteFileA(sparePath);
+  }
   WritePrivateProfileStringA("Installation", "Application", installState.appName, sparePath);
   WritePrivateProfileStringA("Installation", "Folder", folder, sparePath);
   if (EqualIgnoringAsciiCase(installState.typedFolder, folder)) {

@@ -295,6 +295,21 @@ TEST_F(InstallRunTest, TheRecordNamesADestinationItMadeAsDot) {
   EXPECT_EQ(key + " " + key + "\\\\Dir ", RecordKeys(record, "Registry"));
 }
 
+// Another application's record in the folder is not taken over: its files are not ours to remove.
+TEST_F(InstallRunTest, TheRecordOfAnotherApplicationIsNotMerged) {
+  Write("Group1=Main.Files\nDescription1=Main\n", "[Main.Files]\nuninstall.exe,u.bin\n");
+  dist_.AddFile("u.bin", "u");
+  CreateDirectoryA(destination_.c_str(), NULL);
+  const std::string record = destination_ + "\\uninstall.ini";
+  WritePrivateProfileStringA("Installation", "Application", "Other App", record.c_str());
+  WritePrivateProfileStringA("Files", "other.exe", "1", record.c_str());
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+  EXPECT_EQ(1, Run());
+  EXPECT_EQ("uninstall.exe ", RecordKeys(record, "Files"));
+}
+
 // Only the button bits of the style count: Yes and No, but never the question mark.
 TEST_F(InstallRunTest, FinishedMessageTakesOnlyTheButtonsOfItsStyle) {
   UiRobot robot;
