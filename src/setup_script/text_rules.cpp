@@ -74,23 +74,31 @@ const char* FindLastSeparator(const char* path) {
   return last;
 }
 
+// "/" separates as "\" does: the file functions read it so. Characters are walked, so a trail
+// byte is never taken for either.
+static int IsAnySeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
 int NamesPlaceOutside(const char* target) {
-  if (target[0] == '\0' || IsSeparator(target)) {
+  if (target[0] == '\0' || IsAnySeparator(target[0])) {
     return 1;
   }
-  const char* part = target;
+  int dots = 0;
+  int other = 0;
   for (const char* p = target;; p += CharacterSize(p)) {
-    if (p[0] == ':' && CharacterSize(p) == 1) {
+    // A part of dots and blanks only, two dots or more, is taken as "..": the safe side.
+    if (*p == ':' || ((*p == '\0' || IsAnySeparator(*p)) && dots >= 2 && !other)) {
       return 1;
     }
-    if (*p == '\0' || IsSeparator(p)) {
-      if (p - part == 2 && part[0] == '.' && part[1] == '.') {
-        return 1;
-      }
-      if (*p == '\0') {
-        return 0;
-      }
-      part = p + 1;
+    if (*p == '\0') {
+      return 0;
+    }
+    if (IsAnySeparator(*p)) {
+      dots = other = 0;
+    } else {
+      dots += *p == '.';
+      other |= *p != '.' && *p != ' ';
     }
   }
 }
