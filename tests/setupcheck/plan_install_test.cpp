@@ -25,6 +25,7 @@
 #include "probe/runonce_probe.h"
 #include "robot/process_robot.h"
 #include "robot/ui_robot.h"
+#include "setup_script/text_rules.h"
 #include "support/test_support.h"
 #include "ui/resources/resource.h"
 
@@ -381,16 +382,68 @@ void MakeKey(Machine* machine, const std::string& path) {
   }
 }
 
+// Whether an install writes a record entry: what it names was not there before the install.
+bool Recorded(const PlanStep& step, const Places& places, const Machine& before,
+              const std::string& destination) {
+  const std::string& name = step.name;
+  if (step.section == "Files" || step.section == "Folders") {
+    return before.files.count(
+               Lower(FullPath(name == "." ? destination : destination + "\\" + name))) == 0;
+  }
+  if (step.section == "Ini") {
+    size_t first = name.find('|');
+    size_t second = name.find('|', first + 1);
+    std::string file = name.substr(0, first);
+    file = FullPath(file.find_first_of("\\/") == std::string::npos ? JoinPath(places.windows, file)
+                                                                   : file);
+    auto ini = before.files.find(Lower(file));
+    return ini == before.files.end() ||
+           ini->second.entries.count("[" + Lower(name.substr(first + 1, second - first - 1)) +
+                                     "] " + Lower(name.substr(second + 1))) == 0;
+  }
+  if (step.section != "Registry") {
+    return true;
+  }
+  size_t split = name.find("\\\\");
+  auto key = before.keys.find(KeyPath(name.substr(0, split)));
+  if (key == before.keys.end() || split == std::string::npos) {
+    return key == before.keys.end();
+  }
+  std::string value = name.substr(split + 2);
+  size_t string = value.find("\\\\");
+  auto found = key->second.values.find(Lower(value.substr(0, string)));
+  if (found == key->second.values.end() || string == std::string::npos) {
+    return found == key->second.values.end();
+  }
+  const std::string nul(1, '\0');
+  return (nul + found->second.data).find(nul + value.substr(string + 2) + nul) == std::string::npos;
+}
+
+// A list without one of its strings.
+std::string WithoutString(const std::string& list, const std::string& string) {
+  std::string kept;
+  for (size_t at = 0; at < list.size();) {
+    size_t end = std::min(list.find('\0', at), list.size());
+    std::string item = list.substr(at, end - at);
+    kept += item.empty() || item == string ? "" : item + '\0';
+    at = end + 1;
+  }
+  return kept.empty() ? kept : kept + '\0';
+}
+
 void Apply(const Plan& plan, const Places& places, const Machine& before, Prediction* out) {
   Machine& m = out->machine;
   m = before;
   for (const PlanStep& step : plan.steps) {
     bool file = step.kind == kStepSize || step.kind == kStepFolder || step.kind == kStepFile ||
                 step.kind == kStepIni || step.kind == kStepLink || step.kind == kStepRemoveFile ||
-                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni;
+                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni ||
+                step.kind == kStepRecord;
     std::string path = file ? StepFile(step, places) : step.path;
     if (!step.machine.empty()) {
-      out->uncertain.push_back(Lower(path));
+      // A record entry: only that entry is uncertain, not the whole record.
+      out->uncertain.push_back(Lower(
+          step.kind == kStepRecord ? path + " [" + step.section + "] " + step.name + "=" : path));
       if (StartsWith(Lower(path), "hkcr")) { // the class keys of the machine or of the user
         out->uncertain.push_back(std::string(kClasses) + Lower(path.substr(4)));
         out->uncertain.push_back("hkcu\\software\\classes" + Lower(path.substr(4)));
@@ -428,6 +481,11 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       out->copies[Lower(path)] = {path, source};
       break;
     }
+    case kStepRecord:
+      if (!Recorded(step, places, before, plan.destination)) {
+        break;
+      }
+      [[fallthrough]];
     case kStepSize:
     case kStepIni:
       if (parentThere) {
@@ -464,11 +522,19 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
     }
     case kStepDeleteValue: {
       auto key = m.keys.find(KeyPath(step.path));
-      if (key != m.keys.end()) {
-        key->second.values.erase(Lower(step.name));
+      auto value = key == m.keys.end() ? decltype(key->second.values.end())()
+                                       : key->second.values.find(Lower(step.name));
+      if (key == m.keys.end() || value == key->second.values.end()) {
+        break;
+      }
+      value->second.data = WithoutString(value->second.data, step.text);
+      if (step.text.empty() || value->second.data.empty()) {
+        key->second.values.erase(value);
       }
       break;
     }
+    case kStepStay:
+      break;
     case kStepDeleteKey: {
       std::string gone = KeyPath(step.path);
       for (auto it = m.keys.begin(); it != m.keys.end();) {
@@ -523,7 +589,7 @@ std::vector<std::string> WithoutUncertain(const std::vector<std::string>& lines,
   for (const std::string& line : lines) {
     bool covered = false;
     for (const std::string& path : uncertain) {
-      covered |= line.find(" " + path) != std::string::npos;
+      covered |= Lower(line).find(" " + path) != std::string::npos;
     }
     if (!covered) {
       kept.push_back(line);
@@ -748,6 +814,8 @@ struct MachineSetting {
   bool layersEntry = false;      // a compatibility entry for the installed program to remove
   std::function<void()> prepare; // more of the machine made before the run
   std::function<void()> forget;  // and removed after it
+  bool reinstall = false;        // installed a second time over the first before the removal
+  std::function<void()> removed; // checks once the removal ran
 };
 
 int64_t ClusterSize() {
@@ -764,45 +832,64 @@ std::string Described(const Plan& plan) {
   return steps;
 }
 
-// What a removal cannot put back as it was before the install: what default_install deleted,
-// values, INI entries, files and folders that were there before and that the install changed or
-// named, the shell's RunOnce values, sizes.txt in the distribution, and what the plan marks.
-std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, const Places& places,
-                                     const Prediction& predicted) {
-  std::vector<std::string> paths = predicted.uncertain;
-  paths.push_back(Lower(std::string("hklm\\") + kRunOnce));
-  paths.push_back(Lower(std::string("hkcu\\") + kLayers));
-  paths.push_back(Lower(places.setupFolder));
+// What a removal leaves as the install made it: what default_install deleted, the shell's RunOnce
+// values, the compatibility entry, sizes.txt in the distribution, files copied outside the
+// installed folder, and what the plan marks (any change); and what was there before and that the
+// install wrote anew (files, values, INI entries): those keep the new contents, and only that.
+struct Kept {
+  std::vector<std::string> anyChange, newContents;
+};
+
+Kept NotRestored(const Plan& plan, const Machine& before, const Places& places,
+                 const Prediction& predicted) {
+  Kept kept;
+  kept.anyChange = predicted.uncertain;
+  kept.anyChange.push_back(Lower(std::string("hklm\\") + kRunOnce));
+  kept.anyChange.push_back(Lower(std::string("hkcu\\") + kLayers));
+  kept.anyChange.push_back(Lower(places.setupFolder));
   for (const PlanStep& step : plan.steps) {
     std::string key = KeyPath(step.path);
+    std::string file = Lower(StepFile(step, places));
     if (step.kind == kStepDeleteKey || step.kind == kStepDeleteValue) {
-      paths.push_back(key);
+      kept.anyChange.push_back(key);
     } else if (step.kind == kStepValue && before.keys.count(key) != 0 &&
                before.keys.at(key).values.count(Lower(step.name)) != 0) {
-      paths.push_back(key + " \"" + Lower(step.name) + "\"");
-    } else if (step.kind == kStepFile || step.kind == kStepFolder || step.kind == kStepIni) {
-      std::string file = Lower(StepFile(step, places));
-      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size()));
-      bool outside = (name + "\\").find("\\..\\") != std::string::npos ||
-                     name.find(':') != std::string::npos; // left by the removal
-      if (before.files.count(file) != 0 || (step.kind == kStepFile && outside)) {
-        paths.push_back(file);
+      kept.newContents.push_back(key + " \"" + Lower(step.name) + "\"");
+    } else if (step.kind == kStepIni && before.files.count(file) != 0 &&
+               before.files.at(file).entries.count("[" + Lower(step.section) + "] " +
+                                                   Lower(step.name)) != 0) {
+      kept.newContents.push_back(file + " [" + Lower(step.section) + "] " + Lower(step.name) + "=");
+    } else if (step.kind == kStepFile && before.files.count(file) != 0) {
+      kept.newContents.push_back(file);
+    } else if (step.kind == kStepFile || step.kind == kStepFolder) {
+      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size() + 1));
+      if (NamesPlaceOutside(name.c_str())) {
+        kept.anyChange.push_back(file);
       }
     }
   }
-  return paths;
+  return kept;
 }
 
-// Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
-// ship them, removes the installation with it, and compares the machine with the one before.
+// Reads the installed record; false where there is none.
+bool ReadRecord(const std::string& destination, PlanChoices* choices) {
+  choices->haveRecord =
+      GetFileAttributesA((destination + "\\uninstall.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
+  choices->record = choices->haveRecord ? ReadTextFile(destination + "\\uninstall.ini") : "";
+  return choices->haveRecord;
+}
+
+// Removes the installation with the uninstall.exe the install put into its folder, as its record
+// says, and compares the machine with the one before the install: equal, save what it kept.
 Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
-                         const PlanChoices& choices, const Places& places, const Machine& before,
+                         PlanChoices choices, const Places& places, const Machine& before,
                          const Machine& installed, const std::set<std::string>& iniFiles,
                          bool withClasses, const Prediction& predicted) {
-  MakeFolders(plan.destination); // not made by an install that chose no group with files
   std::string program = plan.destination + "\\uninstall.exe";
-  CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
-  CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
+  if (!ReadRecord(plan.destination, &choices) ||
+      GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return installed; // a distribution that does not install uninstall.exe
+  }
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
   EXPECT_EQ("", removal.problem);
@@ -811,7 +898,8 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
             removal.question);
   EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
             removal.closing);
-  // The removal plan, applied to the machine as the install left it, is what the removal did.
+  // The removal plan of that record, applied to the machine as the install left it, is what the
+  // removal did.
   Plan removalPlan;
   std::string problem;
   EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
@@ -825,9 +913,15 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
       << "removal plan:\n"
       << Described(removalPlan);
   std::vector<std::string> differences = Difference(before, removed, iniFiles);
-  std::vector<std::string> unexpected =
-      WithoutUncertain(differences, NotRestored(plan, before, places, predicted));
-  // A folder that still holds something stays, rightly; an empty one left is a fault.
+  Kept kept = NotRestored(plan, before, places, predicted);
+  std::vector<std::string> unexpected;
+  for (const std::string& line : WithoutUncertain(differences, kept.anyChange)) {
+    bool newContents = line[0] == '~' || StartsWith(line, "ini ");
+    if (!newContents || !WithoutUncertain({line}, kept.newContents).empty()) {
+      unexpected.push_back(line);
+    }
+  }
+  // A folder that still holds what stays stays, rightly; an empty one left is a fault.
   unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
                                   [&](const std::string& line) {
                                     std::string folder = line.substr(line.find(' ') + 1) + "\\";
@@ -846,10 +940,27 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   return removed;
 }
 
+// The real uninstall.exe, installed with SETUP.DAT by the first group where the distribution does
+// not ship it: every install leaves a record, and its removal is compared too.
+void ShipUninstaller(const Distribution& dist) {
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  bool shipped = GetFileAttributesA(dist.File("uninstall.exe").c_str()) != INVALID_FILE_ATTRIBUTES;
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
+  std::string text = ReadTextFile(dist.File("SETUP.DAT"));
+  std::string header = checked.groups.empty() ? "" : "[" + Lower(checked.groups[0].section) + "]";
+  size_t at = Lower(text).find(header);
+  if (!shipped && !header.empty() && at != std::string::npos) {
+    text.insert(text.find('\n', at) + 1, "uninstall.exe\nSETUP.DAT\n");
+    dist.SetSetupDat(text);
+  }
+}
+
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
                        const MachineSetting& setting) {
   SCOPED_TRACE(name);
   choices.cluster = ClusterSize();
+  ShipUninstaller(dist);
   CheckResult checked;
   CheckDistribution(dist.Path(), choices.cluster, &checked);
   ASSERT_EQ(0, CountErrors(checked)) << name << ": a distribution with errors";
@@ -894,7 +1005,7 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   places.desktop = ShellFolder("Desktop");
   bool withClasses = false;
   for (const PlanStep& step : plan.steps) {
-    if (step.kind == kStepIni || step.kind == kStepSize) {
+    if (step.kind == kStepIni || step.kind == kStepSize || step.kind == kStepRecord) {
       iniFiles.insert(Lower(StepFile(step, places)));
     }
     withClasses |= StartsWith(Lower(step.path), "hkcr") || StartsWith(Lower(step.path), kClasses);
@@ -932,9 +1043,27 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? RunOnceProbe::SystemStart() : "", probe.Log());
+  if (setting.reinstall && outcome.problem.empty()) {
+    // Over the first: the record keeps its entries and adds none for what is there now.
+    outcome = Drive(exe, choices, checked, plan.destination);
+    Machine again = TakeSnapshot(iniFiles, withClasses);
+    EXPECT_EQ("", outcome.problem);
+    Prediction second;
+    Apply(plan, places, after, &second);
+    second.uncertain = predicted.uncertain;
+    EXPECT_EQ(
+        Joined(WithoutUncertain(Difference(after, second.machine, iniFiles), predicted.uncertain)),
+        Joined(WithoutUncertain(Difference(after, again, iniFiles), predicted.uncertain)))
+        << "reinstall, plan:\n"
+        << Described(plan);
+    after = again;
+  }
   if (outcome.problem.empty()) {
     after = RemoveAndCompare(plan, checked, dist, choices, places, before, after, iniFiles,
                              withClasses, predicted);
+    if (setting.removed) {
+      setting.removed();
+    }
   }
 
   Undo(before, after);
@@ -1025,6 +1154,106 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
+}
+
+const char kRecordCase[] = "tests/setupcheck/cases/installs-record";
+const char kListKey[] = "Software\\KvsRecord\\Lists";
+const std::string kPlantedList = std::string("D:\\Other\0C:\\Tools\0\0", 19);
+
+void SetList(const std::string& path, const std::string& name, const std::string& data) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0,
+                                           KEY_ALL_ACCESS, NULL, &key, NULL));
+  RegSetValueExA(key, name.c_str(), 0, REG_MULTI_SZ, (const BYTE*)data.data(), (DWORD)data.size());
+  RegCloseKey(key);
+}
+
+// What was there before the first install stays after the removal, with what the install wrote
+// into it: a value a line writes only where absent, a list already holding the string a line
+// appends, an INI entry and a file the install replaces, a user's file named like a file of the
+// optional group left out. Installed twice, then removed: the machine is the one before, save
+// that; the file a target with "/" copied out of the folder stays.
+TEST(PlanMatchesInstall, RemovalTakesBackOnlyWhatInstallsMade) {
+  Distribution dist;
+  CopyTree(SourcePath(kRecordCase), dist.Path());
+  TempFolder target("plan-record");
+  const std::string folder = target / "Record App";
+  PlanChoices choices;
+  choices.destination = folder;
+  choices.without = {3};
+  MachineSetting setting;
+  setting.reinstall = true;
+  setting.prepare = [&] {
+    SetRegistryString(HKEY_CURRENT_USER, "Software\\KvsRecord\\App", "Kept", "old");
+    SetList(kListKey, "Path", kPlantedList);
+    MakeFolders(folder + "\\extra");
+    WritePrivateProfileStringA("Settings", "InstallDir", "old", (folder + "\\app.ini").c_str());
+    WritePrivateProfileStringA("Settings", "Theme", "dark", (folder + "\\app.ini").c_str());
+    WriteTextFile(folder + "\\RecordApp.exe", "an older program");
+    WriteTextFile(folder + "\\extra\\notes.txt", "the user's notes");
+  };
+  setting.removed = [&] {
+    std::string list;
+    EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, kListKey, "Path", &list));
+    EXPECT_EQ(kPlantedList, list);
+    EXPECT_EQ("the user's notes", ReadTextFile(folder + "\\extra\\notes.txt"));
+    EXPECT_EQ("readme\n", ReadTextFile(target / "outside.txt")) << "a target leaving the folder";
+    EXPECT_FALSE(FileExists(folder + "\\uninstall.ini"));
+  };
+  setting.forget = [] {
+    DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\KvsRecord");
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Record App");
+  };
+  InstallAndCompare("planted before the install", dist, choices, setting);
+}
+
+// uninstall.exe started from the distribution, from a copy of the installed folder and from a
+// read-only drive finds no installation of its own there: one message, and nothing changes.
+TEST(PlanMatchesInstall, RemovalFromAnotherFolderChangesNothing) {
+  Distribution dist;
+  CopyTree(SourcePath(kRecordCase), dist.Path());
+  ShipUninstaller(dist);
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  TempFolder target("plan-elsewhere");
+  const std::string folder = target / "Record App";
+  ScopedRegistryKey appPath(HKEY_LOCAL_MACHINE, std::string(kAppPaths) + "RecordApp.exe");
+  appPath.SetString("Path", folder);
+  std::string exe = dist.AddSetupExe();
+  CopyFileA(RunOnceProbe::ExePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
+  RunOnceProbe probe;
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  const std::set<std::string> iniFiles = {Lower(folder + "\\app.ini"),
+                                          Lower(folder + "\\uninstall.ini")};
+  Machine before = TakeSnapshot(iniFiles, false);
+  ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
+  ASSERT_TRUE(FileExists(folder + "\\uninstall.ini"));
+  TempFolder copies("plan-copy");
+  CopyTree(folder, copies / "Record App");
+  std::vector<std::string> places = {dist.Path(), copies / "Record App"};
+  const char* readOnly = TestDrive("READONLY_DRIVE");
+  if (readOnly != nullptr && FileExists(std::string(readOnly) + "\\uninstall.exe")) {
+    places.push_back(readOnly);
+  } else {
+    ADD_FAILURE() << "no uninstall.exe on the read-only drive: " << MissingTestDrivesReason();
+  }
+  for (const std::string& place : places) {
+    SCOPED_TRACE(place);
+    Machine installed = TakeSnapshot(iniFiles, false);
+    Removal removal = Remove(place + "\\uninstall.exe", IDOK);
+    EXPECT_EQ("", removal.problem);
+    EXPECT_EQ("Record App Setup: There is no installation of Record App in " + place,
+              removal.question.substr(0, removal.question.find_last_not_of("\\.") + 1));
+    std::vector<std::string> noise(std::begin(kPlatformNoise), std::end(kPlatformNoise));
+    EXPECT_EQ("", Joined(WithoutUncertain(
+                      Difference(installed, TakeSnapshot(iniFiles, false), iniFiles), noise)));
+  }
+  Undo(before, TakeSnapshot(iniFiles, false));
+  DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\KvsRecord");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Record App");
 }
 
 // Every case of the checker's that installs (no error), with its own default destination.
