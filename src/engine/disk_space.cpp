@@ -4,6 +4,7 @@
 #include "../setup_script/setup_api.h"
 #include "../setup_script/text_rules.h"
 #include "../ui/resources/resource.h"
+#include "install_record.h"
 
 enum { kPathSize = 512, kLabelSize = 80 };
 
@@ -39,6 +40,8 @@ static void WriteMeasuredSize(int16_t groupIndex, int32_t grossSize) {
 int EstimateGroupSpace(HINF infHandle, const char* sectionName, int32_t* netSize,
                        int32_t* grossSize, int16_t groupIndex) {
   int32_t cachedSize = ReadCachedSize(groupIndex);
+  int16_t* installsRemover = &installState.groups[groupIndex].installsRemover;
+  *installsRemover = 0;
   INFCONTEXT context;
   if (!FindFirstLine(infHandle, sectionName, &context)) {
     return 0;
@@ -56,6 +59,7 @@ int EstimateGroupSpace(HINF infHandle, const char* sectionName, int32_t* netSize
       break;
     }
     SplitGroupLine(line, targetName, sizeof targetName, sourceName, sizeof sourceName);
+    *installsRemover |= (int16_t)NamesRemover(targetName);
     uint32_t targetSize = 0;
     if (cachedSize == 0 &&
         FormatText(sourcePath, sizeof sourcePath, "%s%s", installState.moduleFolder, sourceName)) {

@@ -6,6 +6,7 @@
 #include "../shell/system_libraries.h"
 #include "../ui/progress_dialog.h"
 #include "../ui/resources/resource.h"
+#include "install_record.h"
 
 enum { kQuotedSourceSize = 128, kWorkSize = 512 };
 
@@ -45,7 +46,9 @@ static void CreateFoldersOnTheWay(const char* targetPath, size_t start) {
   for (size_t i = start; targetPath[i] != '\0'; i += CharacterSize(targetPath + i)) {
     if (targetPath[i] == '\\') {
       CopyText(prefix, i + 1 <= sizeof prefix ? i + 1 : sizeof prefix, targetPath);
-      CreateDirectoryA(prefix, NULL);
+      if (CreateDirectoryA(prefix, NULL)) {
+        RecordMade("Folders", prefix);
+      }
     }
   }
 }
@@ -164,7 +167,7 @@ static DWORD ExpectedCopyMs(const CopyPace* pace, uint64_t size) {
 }
 
 // Copies the line's source over its target, replacing an existing file safely.
-static DWORD CopyLineFile(const char* source, const char* target, CopyPace* pace) {
+static DWORD CopyLineFile(const char* source, char* target, CopyPace* pace) {
   // Read-only and hidden files too; a target that is not there says so here. One whose
   // attributes cannot be set for another reason (mapped by another program) counts as there.
   DWORD error = ERROR_FILE_EXISTS;
@@ -180,6 +183,9 @@ static DWORD CopyLineFile(const char* source, const char* target, CopyPace* pace
   DWORD started = GetTickCount();
   if (error == ERROR_SUCCESS) {
     error = CopyToNewTarget(source, target);
+    if (error == ERROR_SUCCESS) {
+      RecordMade("Files", target);
+    }
   }
   if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
     error = ReplaceExistingTarget(source, target);

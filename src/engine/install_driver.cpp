@@ -14,6 +14,7 @@
 #include "../ui/wizard_pages.h"
 #include "disk_space.h"
 #include "file_copy.h"
+#include "install_record.h"
 
 enum { kResultNext = 1, kResultCancel = 2, kResultBack = IDC_BACK };
 
@@ -187,13 +188,16 @@ int RunInstall(HWND hostWindow) {
     return 0;
   }
   PrepareCopy(hostWindow);
+  BeginInstallRecord();
 
   int ok = 1;
   for (int16_t i = 0; i < installState.groupCount && ok; ++i) {
     if (installState.groups[i].lineCount != 0) {
       ok = CopyGroupFiles(installState.infHandle, installState.groups[i].sectionName, i);
+      RecordEntry("Groups", installState.groups[i].sectionName);
     }
   }
+  CommitInstallRecord(); // what a failed or cancelled copy made is recorded too
 
   PaintProgressNow(); // the parts paint themselves again before they are hidden or changed
   ShowProgressControl(IDC_PROGRESS_BAR, 0);
@@ -203,10 +207,12 @@ int RunInstall(HWND hostWindow) {
     ok = 0;
   }
   if (ok) {
+    RecordSettings(installState.infHandle, 1);
     ok = InstallDefaultSection(hostWindow, installState.infHandle);
     if (!ok) {
       ShowSystemSettingsError(GetLastError());
     }
+    RecordSettings(installState.infHandle, 0);
   }
   CloseSetupScript();
 

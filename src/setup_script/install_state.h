@@ -21,6 +21,7 @@ struct GroupEntry {
   int32_t grossSize;
   int32_t netSize;
   int32_t lineCount;
+  int16_t installsRemover; // a line puts uninstall.exe into the destination
 };
 
 struct InstallState {

@@ -100,8 +100,9 @@ void FormatFreeSpaceText(char* text, size_t size, float megabytes);
 size_t DrivePrefixLength(const char* typed);
 
 // A group line's target that names a place outside the destination folder: empty, beginning
-// with "\", holding ":" (a drive) or a ".." part. Only what lies under the installed folder is
-// removed again.
+// with "\" or "/", holding ":" (a drive) or a ".." part ("/" separates parts as "\" does; a part
+// of dots and blanks with two dots or more counts as ".."). Only what lies under the installed
+// folder is recorded and removed again.
 int NamesPlaceOutside(const char* target);
 
 // The number of "\" characters in path.

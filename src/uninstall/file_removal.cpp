@@ -8,33 +8,29 @@
 #include "../system/shortcuts.h"
 #include "uninstall_state.h"
 
-// Calls visit with the full path of every target of every group, chosen at the install or not.
-// A line that cannot be read ends its group, as it ended the copy.
-static void ForEachTarget(void (*visit)(const char* path)) {
-  for (int i = 0; i < installState.groupCount; ++i) {
-    INFCONTEXT context;
-    int more = FindFirstLine(installState.infHandle, installState.groups[i].sectionName, &context);
-    for (; more; more = FindNextLine(&context)) {
-      char line[kLineSize];
-      char target[kLineSize];
-      char source[kLineSize];
-      char path[MAX_PATH];
-      if (!GetLineText(&context, line)) {
-        break;
-      }
-      SplitGroupLine(line, target, sizeof target, source, sizeof source);
-      if (!NamesPlaceOutside(target) &&
-          JoinPathOnce(path, sizeof path, installState.destinationFolder, target)) {
-        visit(path);
-      }
-    }
-  }
+// The full path of a recorded name; 0 for one that leaves the destination or passes through a
+// reparse point (withSelf: or is one).
+static int RecordedPath(char* path, const char* name, int withSelf) {
+  return !NamesPlaceOutside(name) &&
+         JoinPathOnce(path, MAX_PATH, installState.destinationFolder, name) &&
+         !PassesReparsePoint(path, withSelf);
 }
 
-static void RemoveTarget(const char* path) {
-  // The program and SETUP.DAT go last (RunUninstall), when nothing else stayed.
-  if (EqualIgnoringAsciiCase(path, removalState.programPath) ||
-      EqualIgnoringAsciiCase(path, installState.setupFilePath)) {
+static void RemoveRecordedFile(char* name) {
+  char path[MAX_PATH];
+  if (!RecordedPath(path, name, 0)) {
+    return;
+  }
+  // The program and SETUP.DAT go last (RemoveStarters), when nothing else stayed.
+  if (EqualIgnoringAsciiCase(path, removalState.programPath)) {
+    removalState.programRecorded = 1;
+    return;
+  }
+  if (EqualIgnoringAsciiCase(path, installState.setupFilePath)) {
+    removalState.setupRecorded = 1;
+    return;
+  }
+  if (EqualIgnoringAsciiCase(path, removalState.recordPath)) {
     return;
   }
   DeleteInstalledFile(path);
@@ -45,27 +41,33 @@ static void RemoveTarget(const char* path) {
 }
 
 void RemoveGroupFiles(void) {
-  ForEachTarget(RemoveTarget);
+  ForEachRecordKey("Files", 0, RemoveRecordedFile);
 }
 
-// Walks up from the file's folder while folders can be removed: one that holds anything (a file
-// the user saved, a file that stayed) keeps itself and every folder above it.
-static void RemoveFoldersAbove(const char* path) {
-  char folder[MAX_PATH];
-  CopyText(folder, sizeof folder, path);
-  size_t destinationLength = TextLength(installState.destinationFolder);
-  for (char* last = LastSeparator(folder); last != NULL; last = LastSeparator(folder)) {
-    *last = '\0';
-    if (TextLength(folder) <= destinationLength || !RemoveDirectoryA(folder)) {
-      return;
-    }
+// A folder that holds anything (a file the user saved, a file that stayed) keeps itself.
+static void RemoveRecordedFolder(char* name) {
+  char path[MAX_PATH];
+  if (RecordedPath(path, name, 1)) {
+    RemoveDirectoryA(path);
   }
 }
 
+static int destinationRecorded;
+
+static void NoteDestination(char* name) {
+  destinationRecorded |= EqualIgnoringAsciiCase(name, ".");
+}
+
 void RemoveEmptyFolders(void) {
-  ForEachTarget(RemoveFoldersAbove);
-  if (TextLength(installState.destinationFolder) > 3) {
-    RemoveDirectoryA(installState.destinationFolder);
+  ForEachRecordKey("Folders", 1, RemoveRecordedFolder);
+  ForEachRecordKey("Folders", 0, NoteDestination);
+  DWORD attributes = GetFileAttributesA(installState.destinationFolder);
+  if (!destinationRecorded || TextLength(installState.destinationFolder) <= 3 ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return;
+  }
+  if (!RemoveDirectoryA(installState.destinationFolder) && removalState.destinationAfter) {
+    MoveFileExA(installState.destinationFolder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
   }
 }
 

@@ -3,7 +3,8 @@
 
 // Both links setup.exe makes, where they point at the installed program.
 void RemoveProgramLinks(void);
-// Every file any group names under the destination, with a replacement left beside it.
+// Every file the record lists, with a replacement left beside it; the program, SETUP.DAT and the
+// record itself are left for last.
 void RemoveGroupFiles(void);
-// The folders of those files that are empty now, deepest first, then the destination.
+// The recorded folders that are empty now, deepest first, then the destination.
 void RemoveEmptyFolders(void);

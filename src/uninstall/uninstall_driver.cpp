@@ -11,27 +11,88 @@
 
 RemovalState removalState;
 
-void DeleteInstalledFile(const char* path) {
-  DWORD attributes = GetFileAttributesA(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return;
-  }
-  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-  if (DeleteFileA(path)) {
-    return;
-  }
-  SetFileAttributesA(path, attributes); // a file that stays stays as it was
+void NoteStaying(const char* what) {
   ++removalState.failedCount;
   // The list ends with "..." where it no longer fits; its last line is always whole.
   size_t used = TextLength(removalState.failed);
-  char line[MAX_PATH + 2];
-  FormatText(line, sizeof line, "%s\n", path);
+  char line[2 * MAX_PATH];
+  FormatText(line, sizeof line, "%s\n", what);
   if (!removalState.failedListCut && used + TextLength(line) + 4 < sizeof removalState.failed) {
     AppendText(removalState.failed, sizeof removalState.failed, line);
   } else if (!removalState.failedListCut) {
     removalState.failedListCut = 1;
     AppendText(removalState.failed, sizeof removalState.failed, "...");
   }
+}
+
+int DeleteInstalledFile(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return 1;
+  }
+  SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileA(path)) {
+    return 1;
+  }
+  SetFileAttributesA(path, attributes); // a file that stays stays as it was
+  NoteStaying(path);
+  return 0;
+}
+
+void ForEachRecordKey(const char* section, int byDepth, void (*visit)(char* key)) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(removalState.recordPath, GetFileExInfoStandard, &data) ||
+      data.nFileSizeHigh != 0 || data.nFileSizeLow > (1u << 28)) {
+    return;
+  }
+  // A section's lines are never longer than the file; the room to spare holds the ending zeros.
+  DWORD size = data.nFileSizeLow + 16;
+  char* lines = (char*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size);
+  if (lines == NULL) {
+    return;
+  }
+  GetPrivateProfileSectionA(section, lines, size, removalState.recordPath);
+  for (int depth = byDepth ? MAX_PATH : 0; depth >= 0; --depth) {
+    for (char* line = lines; *line != '\0'; line += TextLength(line) + 1) {
+      char key[kLineSize];
+      size_t length = 0;
+      while (line[length] != '\0' && line[length] != '=') {
+        length += CharacterSize(line + length);
+      }
+      if (line[length] != '=' || line[0] == ';' || length == 0 || length >= sizeof key) {
+        continue;
+      }
+      line[length] = '\0';
+      CopyText(key, sizeof key, line);
+      line[length] = '=';
+      if (!byDepth || ((int)CountSeparators(key) == depth && !EqualIgnoringAsciiCase(key, "."))) {
+        visit(key);
+      }
+    }
+  }
+  HeapFree(GetProcessHeap(), 0, lines);
+}
+
+int PassesReparsePoint(const char* path, int withSelf) {
+  char part[MAX_PATH];
+  if (!CopyText(part, sizeof part, path)) {
+    return 1;
+  }
+  size_t start = TextLength(installState.destinationFolder);
+  for (char* p = part + start; *p != '\0'; p += CharacterSize(p)) {
+    if (*p != '\\' || p == part + start) {
+      continue;
+    }
+    *p = '\0';
+    DWORD attributes = GetFileAttributesA(part);
+    *p = '\\';
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return 1;
+    }
+  }
+  DWORD attributes = GetFileAttributesA(path);
+  return withSelf && attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 // The folder the setup file is looked for in: the installed program's, not the copy's.
@@ -49,6 +110,61 @@ static int LocateProgramFolder(char* folder) {
   return 1;
 }
 
+static void DropTrailingSeparators(char* path) {
+  for (char* last = LastSeparator(path); last != NULL && last[1] == '\0';
+       last = LastSeparator(path)) {
+    *last = '\0';
+  }
+}
+
+static void ReadText(const char* section, const char* key, const char* file, char* value) {
+  char whole[kLineSize];
+  GetPrivateProfileStringA(section, key, "", whole, sizeof whole, file);
+  CopyText(value, kValueSize, whole);
+}
+
+// The installation is the program's folder only where its record says so, for this very
+// application: a copy of the folder, the distribution or a disc holds none that names it.
+static int FindInstallation(void) {
+  char folder[MAX_PATH];
+  char setupFile[MAX_PATH];
+  char recorded[MAX_PATH];
+  char application[kValueSize];
+  LocateProgramFolder(folder);
+  FormatText(setupFile, sizeof setupFile, "%sSETUP.DAT", folder);
+  FormatText(removalState.recordPath, MAX_PATH, "%suninstall.ini", folder);
+  ReadText("Strings", "APPNAME", setupFile, installState.appName);
+  ReadText("KVSetup", "Title", setupFile, installState.title);
+  ReadText("Installation", "Application", removalState.recordPath, application);
+  GetPrivateProfileStringA("Installation", "Folder", "", recorded, sizeof recorded,
+                           removalState.recordPath);
+  DropTrailingSeparators(recorded);
+  char shown[MAX_PATH];
+  CopyText(shown, sizeof shown, folder);
+  DropTrailingSeparators(folder);
+  size_t length = 0;
+  for (; application[length] == installState.appName[length] && application[length] != '\0';
+       ++length) {
+  }
+  if (installState.appName[0] != '\0' && application[length] == installState.appName[length] &&
+      EqualIgnoringAsciiCase(recorded, folder)) {
+    return 1;
+  }
+  if (TextLength(shown) > 3) {
+    RemoveTrailingSeparator(shown);
+  }
+  char text[MAX_PATH + 2 * kValueSize];
+  if (installState.appName[0] != '\0') {
+    FormatText(text, sizeof text, "There is no installation of %s in %s.", installState.appName,
+               shown);
+  } else {
+    FormatText(text, sizeof text, "There is no installation to remove in %s.", shown);
+  }
+  MessageBoxA(NULL, text, installState.title[0] != '\0' ? installState.title : "Setup",
+              MB_OK | MB_ICONINFORMATION);
+  return 0;
+}
+
 static int AskToRemove(void) {
   char text[256];
   FormatText(text, sizeof text,
@@ -57,17 +173,27 @@ static int AskToRemove(void) {
   return MessageBoxA(NULL, text, installState.title, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-// The program and SETUP.DAT go last of the files, and only when nothing stayed: they are what
-// starts the removal again. A program that is this very process (no copy could be started) can
-// only go when the machine starts again, with its folder if that is empty by then.
-static void RemoveProgramItself(int fromCopy) {
-  DeleteInstalledFile(installState.setupFilePath);
-  if (fromCopy) {
-    DeleteInstalledFile(removalState.programPath);
+// The Uninstall entry, SETUP.DAT, the record and the program are what starts the removal again:
+// they go last, and only when nothing else stayed. A program that is this very process (no copy
+// could be started) can only go when the machine starts again.
+static void RemoveStarters(int fromCopy) {
+  RemoveRegistryValues(1);
+  if (removalState.failedCount == 0 && removalState.setupRecorded) {
+    DeleteInstalledFile(installState.setupFilePath);
+  }
+  if (removalState.failedCount == 0) {
+    DeleteInstalledFile(removalState.recordPath);
+  }
+  if (removalState.failedCount != 0 || !removalState.programRecorded) {
     return;
   }
-  MoveFileExA(removalState.programPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
-  MoveFileExA(installState.destinationFolder, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+  if (fromCopy) {
+    DeleteInstalledFile(removalState.programPath);
+  } else if (MoveFileExA(removalState.programPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+    removalState.destinationAfter = 1;
+  } else {
+    NoteStaying(removalState.programPath);
+  }
 }
 
 static void ShowClosingMessage(void) {
@@ -78,19 +204,31 @@ static void ShowClosingMessage(void) {
     return;
   }
   FormatText(text, sizeof text,
-             "%s has been removed from your computer, except for these files, which are in "
-             "use:\n\n%s\nClose the programs that use them, then remove %s again.",
-             installState.appName, removalState.failed, installState.appName);
+             "%s has been removed from your computer, except for these, which could not be "
+             "removed:\n\n%s",
+             installState.appName, removalState.failed);
+  // Only where all that starts the removal is still there can it be run again.
+  if (!removalState.entryTouched &&
+      GetFileAttributesA(removalState.recordPath) != INVALID_FILE_ATTRIBUTES &&
+      GetFileAttributesA(installState.setupFilePath) != INVALID_FILE_ATTRIBUTES &&
+      GetFileAttributesA(removalState.programPath) != INVALID_FILE_ATTRIBUTES) {
+    char again[256];
+    FormatText(again, sizeof again, "\nClose the programs that use them, then remove %s again.",
+               installState.appName);
+    AppendText(text, sizeof text, again);
+  }
   MessageBoxA(NULL, text, installState.title, MB_OK | MB_ICONWARNING);
 }
 
 int RunUninstall(const char* programPath, int fromCopy) {
   CopyText(removalState.programPath, MAX_PATH, programPath);
+  if (!FindInstallation()) {
+    return 0;
+  }
   moduleFolderLocator = LocateProgramFolder;
   if (!LoadSetupScript(NULL)) {
     return 0;
   }
-  // The installation is the folder the program lies in.
   CopyText(installState.destinationFolder, MAX_PATH, installState.moduleFolder);
   if (TextLength(installState.destinationFolder) > 3) {
     RemoveTrailingSeparator(installState.destinationFolder);
@@ -109,16 +247,16 @@ int RunUninstall(const char* programPath, int fromCopy) {
   SetDestinationDirectoryId(installState.infHandle, installState.destinationFolder);
   RemoveProgramLinks();
   RemoveGroupFiles();
-  int keepStarter = removalState.failedCount != 0;
-  RemoveRegistryValues(keepStarter);
+  RemoveRegistryValues(0);
   RemoveIniEntries();
-  if (!keepStarter) {
-    RemoveProgramItself(fromCopy);
+  if (GetSectionLineCount(installState.infHandle, "default_uninstall") >= 0 &&
+      !InstallSectionByName(NULL, installState.infHandle, "default_uninstall")) {
+    NoteStaying("default_uninstall of SETUP.DAT");
+  }
+  if (removalState.failedCount == 0) {
+    RemoveStarters(fromCopy);
   }
   RemoveEmptyFolders();
-  if (GetSectionLineCount(installState.infHandle, "default_uninstall") >= 0) {
-    InstallSectionByName(NULL, installState.infHandle, "default_uninstall");
-  }
   CloseSetupScript();
   ShowClosingMessage();
   return 1;

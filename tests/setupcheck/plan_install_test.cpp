@@ -1088,11 +1088,23 @@ TEST(PlanMatchesInstall, Example) {
   InstallAndCompare("examples/demo", dist, choices, setting);
 }
 
-// No changes nothing, and a missing SETUP.DAT is reported as setup.exe reports it. A document
-// the user saved in the installed folder stays with its folder; a read-only file goes;
-// a file held open is named and stays, with the program that removes it and the Uninstall entry;
-// a second run, once it is closed, removes it and the program.
-TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
+// An install record of Kelvara Demo for folder, as setup.exe writes it: every name of lists
+// ("section", then its keys) as a key of its section.
+void WriteDemoRecord(const std::string& folder, const std::vector<std::string>& lists) {
+  std::string text = "[Installation]\nApplication=Kelvara Demo\nFolder=" + folder + "\\\n";
+  for (const std::string& name : lists) {
+    text += name[0] == '[' ? name + "\n" : name + "=1\n";
+  }
+  WriteTextFile(folder + "\\uninstall.ini", text);
+}
+
+// Only a folder whose record names it and the application is removed: not before the install
+// recorded it, not a copy of it, not the distribution, not without SETUP.DAT. No changes
+// nothing. Then only what the record lists goes: a file, a value, a list's other strings, an INI
+// entry not in it stay, however long the record; a read-only file goes; a file held open is named
+// and stays, with all that starts the removal again; a second run, once it is closed, removes
+// them. SETUP.DAT held open at the end stays, named, without a promise that a run finishes it.
+TEST(PlanMatchesInstall, RemovalTakesOnlyWhatTheRecordListsAndFinishesOnASecondRun) {
   Distribution dist;
   dist.CopyExample();
   const std::string key =
@@ -1115,17 +1127,69 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
   ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
   CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
   SetFileAttributesA((folder + "\\readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
   WriteTextFile(folder + "\\help\\notes.txt", "the user's own");
+  WriteTextFile(target / "outside.txt", "not the application's");
+  WritePrivateProfileStringA("Settings", "Theme", "dark", (folder + "\\kdemo.ini").c_str());
+  SetRegistryString(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Edition", "the user's");
+  const std::string list("a\0\0C:\\Tools\0b\0", 14);
+  ScopedRegistryKey lists(HKEY_CURRENT_USER, "Software\\Kelvara\\Lists");
+  lists.SetRaw("Path", REG_MULTI_SZ, list.data(), (DWORD)list.size());
   const std::string installedFiles = EntryNames(folder);
+  EXPECT_EQ("Kelvara Demo Setup: There is no installation of Kelvara Demo in " + folder + ".",
+            Remove(folder + "\\uninstall.exe", IDOK).question);
+  EXPECT_EQ(installedFiles, EntryNames(folder));
+
+  std::vector<std::string> record = {"[Files]"};
+  for (int i = 0; i < 2000; ++i) {
+    record.push_back("old\\file" + std::to_string(i) + ".txt"); // far beyond 32 KiB
+  }
+  record.insert(record.end(), {"KDemo.exe",
+                               "readme.txt",
+                               "data\\levels.dat",
+                               "help\\guide.txt",
+                               "help\\faq.txt",
+                               "uninstall.exe",
+                               "SETUP.DAT",
+                               "..\\outside.txt",
+                               "[Folders]",
+                               "data",
+                               "help",
+                               "song",
+                               ".",
+                               "[Registry]",
+                               "HKCU\\Software\\Kelvara",
+                               "HKCU\\Software\\Kelvara\\Demo",
+                               "HKCU\\Software\\Kelvara\\Demo\\\\InstallDir",
+                               "HKCU\\Software\\Kelvara\\Lists\\\\Path\\\\c:\\tools",
+                               "HKLM\\Software\\Kelvara",
+                               "HKLM\\Software\\Kelvara\\Demo",
+                               "HKLM\\Software\\Kelvara\\Demo\\\\Version",
+                               key,
+                               key + "\\\\UninstallString",
+                               "[Ini]",
+                               folder + "\\kdemo.ini|Settings|InstallDir"});
+  WriteDemoRecord(folder, record);
+  const std::string recorded = EntryNames(folder);
+  const std::string copy = target / "Copy of Kelvara Demo";
+  CopyTree(folder, copy);
+  for (const std::string& place : {copy, FullPath(dist.Path())}) {
+    const std::string before = EntryNames(place);
+    EXPECT_EQ("Kelvara Demo Setup: There is no installation of Kelvara Demo in " + place + ".",
+              Remove(place + "\\uninstall.exe", IDOK).question);
+    EXPECT_EQ(before, EntryNames(place));
+  }
+  EXPECT_EQ(recorded, EntryNames(folder));
+  EXPECT_TRUE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara\\Demo"));
   EXPECT_EQ("", Remove(folder + "\\uninstall.exe", IDNO).problem);
-  EXPECT_EQ(installedFiles, EntryNames(folder)) << "No changes nothing";
+  EXPECT_TRUE(FileExists(folder + "\\KDemo.exe")) << "No changes nothing";
   DeleteFileA((folder + "\\SETUP.DAT").c_str());
-  EXPECT_EQ("Setup Error: There was an error initialising the setup file:\n\n" + folder +
-                "\\SETUP.DAT",
+  EXPECT_EQ("Setup: There is no installation to remove in " + folder + ".",
             Remove(folder + "\\uninstall.exe", IDOK).question);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+
   const std::string heldFile = folder + "\\data\\levels.dat";
   HANDLE held =
       CreateFileA(heldFile.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -1134,23 +1198,38 @@ TEST(PlanMatchesInstall, RemovalKeepsUserFilesAndFinishesOnASecondRun) {
   CloseHandle(held);
   EXPECT_EQ("", first.problem);
   EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
-            "these files, which are in use:\n\n" +
+            "these, which could not be removed:\n\n" +
                 heldFile + "\n\nClose the programs that use them, then remove Kelvara Demo again.",
             first.closing);
-  EXPECT_EQ("SETUP.DAT data help uninstall.exe ", EntryNames(folder));
+  EXPECT_EQ("SETUP.DAT data help kdemo.ini song uninstall.exe uninstall.ini ", EntryNames(folder));
   EXPECT_EQ("notes.txt ", EntryNames(folder + "\\help"));
-  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara"));
-  std::string uninstallString;
-  EXPECT_TRUE(
-      ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &uninstallString));
+  EXPECT_TRUE(FileExists(target / "outside.txt"));
+  EXPECT_FALSE(RegistryKeyExists(HKEY_CURRENT_USER, "Software\\Kelvara\\Demo"));
+  std::string data;
+  EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, "Software\\Kelvara\\Lists", "Path", &data));
+  EXPECT_EQ(std::string("a\0\0b\0", 5), data);
+  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Edition", &data));
+  EXPECT_FALSE(ReadRegistryValue(HKEY_LOCAL_MACHINE, "Software\\Kelvara\\Demo", "Version", &data));
+  char ini[64];
+  GetPrivateProfileStringA("Settings", NULL, "", ini, sizeof ini, (folder + "\\kdemo.ini").c_str());
+  EXPECT_STREQ("Theme", ini);
+  EXPECT_TRUE(ReadRegistryValue(HKEY_LOCAL_MACHINE, key.substr(5), "UninstallString", &data));
 
+  held = CreateFileA((folder + "\\SETUP.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                     OPEN_EXISTING, 0, NULL);
   Removal second = Remove(folder + "\\uninstall.exe");
+  CloseHandle(held);
   EXPECT_EQ("", second.problem);
-  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.",
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer, except for "
+            "these, which could not be removed:\n\n" +
+                folder + "\\SETUP.DAT\n",
             second.closing);
-  EXPECT_EQ("help ", EntryNames(folder));
   EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, key.substr(5)));
-  EXPECT_FALSE(RegistryKeyExists(HKEY_LOCAL_MACHINE, "Software\\Kelvara"));
+
+  Removal third = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", third.problem);
+  EXPECT_EQ("Kelvara Demo Setup: Kelvara Demo has been removed from your computer.", third.closing);
+  EXPECT_EQ("help kdemo.ini song ", EntryNames(folder));
   DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
