@@ -101,6 +101,7 @@ private:
   PlanStep& AddRecord(const char* section, const std::string& key, const char* only);
   void PlanRecordCopy();
   void PlanRecordInstallSection();
+  bool IniIdentity(const InfLine& line, std::string* identity) const;
   void ForEachAddRegIdentity(
       const std::function<void(const InfLine&, const RegistryLine&, int, const std::string&)>& f);
 

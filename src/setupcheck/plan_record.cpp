@@ -174,8 +174,11 @@ void Planner::ForEachAddRegIdentity(
         continue;
       }
       // The first level below the root (Software and the like) is on every machine.
+      std::string written;
+      Field(line, 1, &written); // the root as the line spells it
       std::vector<std::string> keys;
-      for (std::string key = reg.key; CountSeparators(key.c_str()) >= 2;
+      for (std::string key = written + reg.key.substr(reg.root.size());
+           CountSeparators(key.c_str()) >= 2;
            key.resize(FindLastSeparator(key.c_str()) - key.c_str())) {
         keys.insert(keys.begin(), key);
       }
@@ -185,7 +188,7 @@ void Planner::ForEachAddRegIdentity(
       if (reg.flags & (kKeyOnly | kKeyOnlyCommon)) {
         continue;
       }
-      std::string value = reg.key + "\\\\" + reg.name;
+      std::string value = written + reg.key.substr(reg.root.size()) + "\\\\" + reg.name;
       std::string data;
       if (((uint32_t)reg.flags & kTypeMask) == kTypeMultiSz && (reg.flags & kAppend)) {
         RegistryLine copy = reg;
@@ -198,6 +201,17 @@ void Planner::ForEachAddRegIdentity(
       }
     }
   }
+}
+
+// An UpdateInis line's entry as the record names it: the file, section and key as the line
+// gives them, "|" between.
+bool Planner::IniIdentity(const InfLine& line, std::string* identity) const {
+  std::string file, section, entry;
+  if (!Field(line, 1, &file) || !Field(line, 2, &section) || !Field(line, 4, &entry)) {
+    return false;
+  }
+  *identity = file + "|" + section + "|" + entry.substr(0, entry.find('='));
+  return true;
 }
 
 // Written after default_install: the keys, values, list strings and INI entries it made.
@@ -220,13 +234,8 @@ void Planner::PlanRecordInstallSection() {
       });
   for (const InfSection* section : NamedSections("UpdateInis")) {
     for (const InfLine& line : section->lines) {
-      std::string file, iniSection, entry;
-      if (!Field(line, 1, &file) || !Field(line, 2, &iniSection) || !Field(line, 4, &entry)) {
-        continue;
-      }
-      std::string identity =
-          file + "|" + Trimmed(iniSection) + "|" + Trimmed(entry.substr(0, entry.find('=')));
-      if (Recordable(identity) && !seen.Has("Ini", identity)) {
+      std::string identity;
+      if (IniIdentity(line, &identity) && Recordable(identity) && !seen.Has("Ini", identity)) {
         seen.Add("Ini", identity);
         PlanStep& step = AddRecord("Ini", identity, "only where the entry was not there");
         step.line = line.lineNumber;

@@ -1,6 +1,6 @@
-// A removal's plan: what uninstall.exe, lying in the installed folder, takes away and in which
-// order: the links, every group's files, default_install's registry values and INI entries,
-// SETUP.DAT and itself, the folders left empty, then default_uninstall.
+// A removal's plan: what uninstall.exe, lying in the installed folder, takes away as its install
+// record lists it, and in which order: the links, the recorded files, registry values and keys
+// and INI entries, default_uninstall, SETUP.DAT, itself and the record, the folders left empty.
 #include <algorithm>
 #include <map>
 
@@ -133,13 +133,8 @@ void Planner::PlanIniRemoval(const Record& record) {
   }
   for (const InfSection* section : NamedSections("UpdateInis")) {
     for (const InfLine& line : section->lines) {
-      std::string file, iniSection, entry;
-      if (!Field(line, 1, &file) || !Field(line, 2, &iniSection) || !Field(line, 4, &entry)) {
-        continue;
-      }
-      std::string identity =
-          file + "|" + Trimmed(iniSection) + "|" + Trimmed(entry.substr(0, entry.find('=')));
-      if (!record.Has("Ini", identity)) {
+      std::string identity;
+      if (IniIdentity(line, &identity) && !record.Has("Ini", identity)) {
         AddStay(identity, line.lineNumber, Recordable(identity) ? kNotMade : kNotRecordable);
       }
     }
@@ -289,6 +284,8 @@ bool Planner::RunRemoval(std::string* problem) {
   PlanFileRemoval(record, installed);
   PlanRegistryRemoval(record);
   PlanIniRemoval(record);
+  installSection_ = "default_uninstall";
+  PlanInstallSection();
   for (const char* name : {"SETUP.DAT", "uninstall.exe"}) {
     if (record.Has("Files", name)) {
       Add(kStepRemoveFile, InFolder(name), 0).only = kKeptForSecondRun;
@@ -296,8 +293,6 @@ bool Planner::RunRemoval(std::string* problem) {
   }
   Add(kStepRemoveFile, InFolder("uninstall.ini"), 0).only = kKeptForSecondRun;
   PlanFolderRemoval(record, installed);
-  installSection_ = "default_uninstall";
-  PlanInstallSection();
   NoteRemovalMachine();
   return true;
 }

@@ -419,16 +419,17 @@ bool Recorded(const PlanStep& step, const Places& places, const Machine& before,
   return (nul + found->second.data).find(nul + value.substr(string + 2) + nul) == std::string::npos;
 }
 
-// A list without one of its strings.
+// A list without the first of its strings that is string (ASCII letters folded); the others
+// stay as they were, empty ones too.
 std::string WithoutString(const std::string& list, const std::string& string) {
-  std::string kept;
   for (size_t at = 0; at < list.size();) {
     size_t end = std::min(list.find('\0', at), list.size());
-    std::string item = list.substr(at, end - at);
-    kept += item.empty() || item == string ? "" : item + '\0';
+    if (Lower(list.substr(at, end - at)) == Lower(string)) {
+      return list.substr(0, at) + list.substr(std::min(end + 1, list.size()));
+    }
     at = end + 1;
   }
-  return kept.empty() ? kept : kept + '\0';
+  return list;
 }
 
 void Apply(const Plan& plan, const Places& places, const Machine& before, Prediction* out) {
@@ -527,9 +528,10 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       if (key == m.keys.end() || value == key->second.values.end()) {
         break;
       }
-      value->second.data = WithoutString(value->second.data, step.text);
-      if (step.text.empty() || value->second.data.empty()) {
+      if (step.text.empty()) {
         key->second.values.erase(value);
+      } else if (value->second.type == REG_MULTI_SZ) {
+        value->second.data = WithoutString(value->second.data, step.text);
       }
       break;
     }
