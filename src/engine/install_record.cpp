@@ -197,18 +197,18 @@ static void JudgeLine(INFCONTEXT* line, int registry) {
   path = field[1];
   int flags;
   GetLineIntField(line, 4, &flags);
-  int list = (flags & kAppend) != 0 && (flags & kTypeMask) == kTypeMultiSz;
+  int appends = (flags & kAppend) != 0 && (flags & kTypeMask) == kTypeMultiSz;
   // A list line: each of its strings (fields 5 on) that the list does not hold yet.
   for (DWORD f = 5;; ++f) {
-    const char* item = list ? field[3] : NULL;
-    if (list && !GetLineField(line, f, field[3], kLineSize)) {
+    const char* item = appends ? field[3] : NULL;
+    if (appends && !GetLineField(line, f, field[3], kLineSize)) {
       return;
     }
-    if (FormatText(identity, sizeof identity, list ? "%s\\%s\\\\%s\\\\%s" : "%s\\%s\\\\%s",
+    if (FormatText(identity, sizeof identity, appends ? "%s\\%s\\\\%s\\\\%s" : "%s\\%s\\\\%s",
                    field[0], path, field[2], item)) {
       Judge("Registry", identity, RegistryHolds(root, path, field[2], item));
     }
-    if (!list) {
+    if (!appends) {
       return;
     }
   }

@@ -148,6 +148,7 @@ EOF
     fail "setupcheck.exe"
   cmp "$unpacked/uninstall.exe" "$work/a/release-build/uninstall.exe" || fail "uninstall.exe"
   [ "$(stat -c %s "$unpacked/uninstall.exe")" -le 32768 ] || fail "uninstall.exe is over 32 KiB"
+  [ "$(stat -c %s "$unpacked/setup.exe")" -le 53248 ] || fail "setup.exe is over 52 KiB"
   cmp "$unpacked/docs/setup-dat.md" "$source/docs/setup-dat.md" || fail "setup-dat.md"
   diff -r "$unpacked/examples/demo" "$source/examples/demo" || fail "the example"
   [ "$(head -1 "$unpacked/SHIPPING.txt")" = "## Shipping your application" ] ||

@@ -98,6 +98,8 @@ TEST_F(InstallRunTest, WithoutOptionalGroupsOnePageLeadsStraightToTheCopy) {
   EXPECT_TRUE(FileExists(links_ / "programs\\Demo.lnk"));
   EXPECT_EQ(INVALID_HANDLE_VALUE, installState.infHandle);
   EXPECT_EQ(NULL, installState.progressWindow);
+  EXPECT_EQ("b.txt readme.txt sub ", EntryNames(destination_ + "\\sub") + EntryNames(destination_))
+      << "no uninstall.exe: no record";
 }
 
 // Back keeps the choices; a destination changed on the first page is measured again.
@@ -206,6 +208,91 @@ TEST_F(InstallRunTest, CancelDuringTheCopyWaitsForTheCurrentFile) {
     EXPECT_EQ(!exit, FileExists(destination_ + "\\5.txt"));
     EXPECT_EQ(!exit, FinishingStepsRan());
   }
+}
+
+// The keys of a section of the record, each followed by a space.
+std::string RecordKeys(const std::string& record, const char* section) {
+  char keys[4096];
+  DWORD size = GetPrivateProfileSectionA(section, keys, sizeof keys, record.c_str());
+  std::string names;
+  for (const char* key = keys; key < keys + size; key += strlen(key) + 1) {
+    names += std::string(key, strcspn(key, "=")) + " ";
+  }
+  return names;
+}
+
+// The record names what the installs made and nothing that was there before, of a group not
+// chosen, or outside the destination; a second install keeps the first one's entries.
+TEST_F(InstallRunTest, TheRecordListsWhatTheInstallsMade) {
+  const std::string key = std::string("HKCU\\") + kTestKey;
+  const std::string ini = target_ / "demo.ini";
+  dist_.SetSetupDat(
+      "[Version]\nSignature=\"$Chicago$\"\n[Strings]\nAPPNAME=Demo\nEXENAME=demo\n"
+      "[KVSetup]\nTitle=Demo Setup\nPath=" +
+      destination_ +
+      "\nGroup1=Main.Files\nDescription1=Main\nGroup2=Extra.Files\nDescription2=Extra\n"
+      "Option2=Extras\n[Main.Files]\nUninstall.EXE,u.bin\napp.exe,a.bin\nkept.txt,a.bin\n"
+      "data\\a.txt,a.bin\ndata/song.mid,a.bin\n../x/y.dll,a.bin\n..\\x.dll,a.bin\n"
+      "[Extra.Files]\nextra.txt,a.bin\n"
+      "[default_install]\nAddReg=Demo.Reg\nUpdateInis=Demo.Ini\n[Demo.Reg]\nHKCU," +
+      kTestKey + "\\App,Dir,,%65600%\nHKCU," + kTestKey + ",Planted,0x2,new\nHKCU," + kTestKey +
+      ",List,0x10008,C:\\Tools\nHKCU," + kTestKey + ",List,0x10008,C:\\More\n[Demo.Ini]\n" + ini +
+      ",Demo,,Planted=new\n" + ini + ",Demo,,Made=1\n");
+  dist_.AddFile("u.bin", "u");
+  dist_.AddFile("a.bin", "a");
+  SetRegistryString(HKEY_CURRENT_USER, kTestKey, "Planted", "old");
+  ScopedRegistryKey list(HKEY_CURRENT_USER, kTestKey);
+  list.SetRaw("List", REG_MULTI_SZ, "C:\\Tools\0\0", 10);
+  WritePrivateProfileStringA("Demo", "Planted", "old", ini.c_str());
+  MakeFolders(target_ / "x");
+  MakeFolders(destination_);
+  WriteTextFile(destination_ + "\\kept.txt", "user's");
+  WriteTextFile(destination_ + "\\extra.txt", "user's");
+  const std::string record = destination_ + "\\uninstall.ini";
+  for (int run = 1; run <= 2; ++run) {
+    SCOPED_TRACE(run);
+    ResetInstallState();
+    UiRobot robot;
+    robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+    robot.Expect("options page", IsOptionsPage, [run](UiRobot&, const WindowSnapshot& w) {
+      if (run == 1) {
+        UiRobot::Click(w.window, IDC_OPTION1); // Extras not chosen the first time
+      }
+      UiRobot::Click(w.window, IDC_NEXT);
+    });
+    robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+    EXPECT_EQ(1, Run());
+    EXPECT_TRUE(robot.AllMet() && robot.Problems().empty()) << robot.Report();
+    EXPECT_TRUE(FileExists(target_ / "x\\y.dll"));
+    EXPECT_TRUE(FileExists(target_ / "x.dll"));
+    char folder[MAX_PATH];
+    GetPrivateProfileStringA("Installation", "Folder", "", folder, MAX_PATH, record.c_str());
+    EXPECT_EQ(destination_, folder);
+    EXPECT_EQ("Application Folder ", RecordKeys(record, "Installation"));
+    EXPECT_EQ(run == 1 ? "Main.Files " : "Main.Files Extra.Files ", RecordKeys(record, "Groups"));
+    EXPECT_EQ("Uninstall.EXE app.exe data\\a.txt data\\song.mid ", RecordKeys(record, "Files"));
+    EXPECT_EQ("data ", RecordKeys(record, "Folders")); // the destination was there
+    EXPECT_EQ(key + "\\App " + key + "\\App\\\\Dir " + key + "\\\\List\\\\C:\\More " +
+                  (run == 1 ? "" : key + "\\\\Planted "),
+              RecordKeys(record, "Registry"));
+    EXPECT_EQ(ini + "|Demo|Made ", RecordKeys(record, "Ini"));
+    EXPECT_FALSE(FileExists(record + ".kvs-new"));
+    DeleteRegistryValue(HKEY_CURRENT_USER, kTestKey, "Planted"); // the second install makes it
+  }
+}
+
+// A first install into a new folder: the folder itself is ".", and the key the line made.
+TEST_F(InstallRunTest, TheRecordNamesADestinationItMadeAsDot) {
+  Write("Group1=Main.Files\nDescription1=Main\n", "[Main.Files]\nuninstall.exe,u.bin\n");
+  dist_.AddFile("u.bin", "u");
+  UiRobot robot;
+  robot.ExpectAndClick("destination page", IsDestinationPage, IDC_NEXT);
+  robot.ExpectAndClick("completion", IsMessageBox, IDOK);
+  EXPECT_EQ(1, Run());
+  const std::string record = destination_ + "\\uninstall.ini";
+  EXPECT_EQ(". ", RecordKeys(record, "Folders"));
+  const std::string key = std::string("HKCU\\") + kTestKey;
+  EXPECT_EQ(key + " " + key + "\\\\Dir ", RecordKeys(record, "Registry"));
 }
 
 // Only the button bits of the style count: Yes and No, but never the question mark.

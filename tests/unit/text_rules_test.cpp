@@ -87,6 +87,43 @@ TEST(Paths, JoiningAndCuttingFolders) {
   EXPECT_EQ(0, ReplacementName(name, sizeof name, (deep + "f").c_str()));
 }
 
+// Targets that leave the destination are never recorded or removed; "/" separates like "\".
+TEST(Paths, TargetsOutsideTheDestination) {
+  struct Case {
+    const char* target;
+    int outside;
+  } cases[] = {
+      {"app.exe", 0},
+      {"data\\song.mid", 0},
+      {"data/song.mid", 0},
+      {"a..b\\c", 0},
+      {".\\x", 0},
+      {"...x", 0},
+      {"", 1},
+      {"\\x", 1},
+      {"/x", 1},
+      {"C:x", 1},
+      {"..", 1},
+      {"..\\x", 1},
+      {"../x/y.dll", 1},
+      {"a/../../b", 1},
+      {"a\\..", 1},
+      {"a/..", 1},
+      {"a/. ./b", 1},
+      {"a\\...\\b", 1},
+      {"a\\..  \\b", 1},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.outside, NamesPlaceOutside(c.target)) << c.target;
+  }
+  // Code page 932: a trail byte 0x2F or 0x5C separates nothing.
+  SetLeadByteRanges(KnownLeadByteRanges(932), kLeadByteRangesSize);
+  EXPECT_EQ(0, NamesPlaceOutside("\x83\x2F..\x83\x5C.."));
+  EXPECT_EQ(1, NamesPlaceOutside("\x83\x2F/.."));
+  SetLeadByteRanges(NULL, 0);
+  EXPECT_EQ(1, NamesPlaceOutside("\x83\x2F.."));
+}
+
 TEST(SizeValues, ParsedLikeTheCachedSize) {
   EXPECT_EQ(4096, ParseSizeValue("4096"));
   EXPECT_EQ(0, ParseSizeValue(""));
