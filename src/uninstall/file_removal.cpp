@@ -61,6 +61,9 @@ static void NoteDestination(char* name) {
 void RemoveEmptyFolders(void) {
   ForEachRecordKey("Folders", 1, RemoveRecordedFolder);
   ForEachRecordKey("Folders", 0, NoteDestination);
+}
+
+void RemoveDestinationFolder(void) {
   DWORD attributes = GetFileAttributesA(installState.destinationFolder);
   if (!destinationRecorded || TextLength(installState.destinationFolder) <= 3 ||
       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {

@@ -253,10 +253,11 @@ int RunUninstall(const char* programPath, int fromCopy) {
       !InstallSectionByName(NULL, installState.infHandle, "default_uninstall")) {
     NoteStaying("default_uninstall of SETUP.DAT");
   }
+  RemoveEmptyFolders();
   if (removalState.failedCount == 0) {
     RemoveStarters(fromCopy);
   }
-  RemoveEmptyFolders();
+  RemoveDestinationFolder();
   CloseSetupScript();
   ShowClosingMessage();
   return 1;
