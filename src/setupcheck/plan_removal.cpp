@@ -14,6 +14,17 @@ namespace {
 
 const size_t kPathBuffer = 260; // uninstall.exe's paths
 
+// Where the "\\" after a key or a value name begins, walked by character: a trail byte 0x5C is
+// no separator.
+size_t FindPairedSeparator(const std::string& text) {
+  for (size_t i = 0; i < text.size(); i += CharacterSize(text.c_str() + i)) {
+    if (text.compare(i, 2, "\\\\") == 0) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
 const char kOutside[] = "outside the folder";
 const char kNotMade[] = "not made by an install";
 const char kNotRecordable[] = "a name the record cannot hold";
@@ -78,13 +89,13 @@ void Planner::PlanRegistryRemoval(const Record& record) {
   std::vector<std::string> keys;
   if (const std::vector<std::string>* entries = record.Keys("Registry")) {
     for (const std::string& entry : *entries) {
-      size_t split = entry.find("\\\\");
+      size_t split = FindPairedSeparator(entry);
       if (split == std::string::npos) {
         keys.push_back(entry);
         continue;
       }
       std::string name = entry.substr(split + 2);
-      size_t string = name.find("\\\\");
+      size_t string = FindPairedSeparator(name);
       PlanStep& step = Add(kStepDeleteValue, entry.substr(0, split), 0);
       step.name = name.substr(0, string);
       if (string != std::string::npos) {

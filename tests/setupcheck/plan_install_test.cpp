@@ -382,6 +382,16 @@ void MakeKey(Machine* machine, const std::string& path) {
   }
 }
 
+// Where the "\\" after a key or a value name begins, walked by character.
+size_t PairedSeparator(const std::string& text) {
+  for (size_t i = 0; i < text.size(); i += CharSize(text, i)) {
+    if (text.compare(i, 2, "\\\\") == 0) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
 // Whether an install writes a record entry: what it names was not there before the install.
 bool Recorded(const PlanStep& step, const Places& places, const Machine& before,
               const std::string& destination) {
@@ -404,13 +414,13 @@ bool Recorded(const PlanStep& step, const Places& places, const Machine& before,
   if (step.section != "Registry") {
     return true;
   }
-  size_t split = name.find("\\\\");
+  size_t split = PairedSeparator(name);
   auto key = before.keys.find(KeyPath(name.substr(0, split)));
   if (key == before.keys.end() || split == std::string::npos) {
     return key == before.keys.end();
   }
   std::string value = name.substr(split + 2);
-  size_t string = value.find("\\\\");
+  size_t string = PairedSeparator(value);
   auto found = key->second.values.find(Lower(value.substr(0, string)));
   if (found == key->second.values.end() || string == std::string::npos) {
     return found == key->second.values.end();
