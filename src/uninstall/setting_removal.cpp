@@ -119,7 +119,8 @@ static void RemoveRecordedValue(char* recorded) {
   }
 }
 
-// A key that still holds anything is someone else's too, and stays.
+// A key that still holds anything is someone else's too, and stays. With the Uninstall entry
+// every key is looked at again: its parents are empty only now.
 static void RemoveRecordedKey(char* recorded) {
   char identity[kLineSize];
   char* subkey;
@@ -131,7 +132,7 @@ static void RemoveRecordedKey(char* recorded) {
   CopyText(prefix, sizeof prefix, subkey);
   HKEY key;
   if (root == NULL || name != NULL || subkey[0] == '\0' ||
-      EqualIgnoringAsciiCase(prefix, kUninstallKey) != removingEntry ||
+      (!removingEntry && EqualIgnoringAsciiCase(prefix, kUninstallKey)) ||
       RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return;
   }

@@ -130,7 +130,7 @@ static int FindInstallation(void) {
   char setupFile[MAX_PATH];
   char recorded[MAX_PATH];
   char application[kValueSize];
-  LocateProgramFolder(folder);
+  int located = LocateProgramFolder(folder);
   FormatText(setupFile, sizeof setupFile, "%sSETUP.DAT", folder);
   FormatText(removalState.recordPath, MAX_PATH, "%suninstall.ini", folder);
   ReadText("Strings", "APPNAME", setupFile, installState.appName);
@@ -146,7 +146,8 @@ static int FindInstallation(void) {
   for (; application[length] == installState.appName[length] && application[length] != '\0';
        ++length) {
   }
-  if (installState.appName[0] != '\0' && application[length] == installState.appName[length] &&
+  if (located && installState.appName[0] != '\0' &&
+      application[length] == installState.appName[length] &&
       EqualIgnoringAsciiCase(recorded, folder)) {
     return 1;
   }

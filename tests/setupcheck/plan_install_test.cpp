@@ -1371,6 +1371,36 @@ TEST(PlanMatchesInstall, RemovalFromAnotherFolderChangesNothing) {
   }
 }
 
+// A recorded folder that has become a junction or another reparse point is neither entered nor
+// removed: what lies behind it is someone else's.
+TEST(PlanMatchesInstall, RemovalNeverEntersAReparsePoint) {
+  Distribution dist;
+  dist.CopyExample();
+  TempFolder target("removal-link");
+  const std::string folder = target / "Kelvara Demo";
+  const std::string elsewhere = target / "elsewhere";
+  MakeFolders(folder);
+  WriteTextFile(elsewhere + "\\levels.dat", "another program's");
+  auto makeLink = (BOOLEAN(WINAPI*)(LPCSTR, LPCSTR, DWORD))GetProcAddress(
+      GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA");
+  if (makeLink != nullptr) {
+    makeLink((folder + "\\data").c_str(), elsewhere.c_str(), 1); // a folder's link
+  }
+  DWORD attributes = GetFileAttributesA((folder + "\\data").c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "this system makes no folder link (Wine before 9 has none)";
+  }
+  CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
+  CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
+  WriteDemoRecord(folder, {"[Files]", "data\\levels.dat", "uninstall.exe", "SETUP.DAT", "[Folders]",
+                           "data", "."});
+  Removal removal = Remove(folder + "\\uninstall.exe");
+  EXPECT_EQ("", removal.problem);
+  EXPECT_EQ("levels.dat ", EntryNames(elsewhere));
+  EXPECT_EQ("data ", EntryNames(folder));
+  RemoveDirectoryA((folder + "\\data").c_str());
+}
+
 // Every case of the checker's that installs (no error), with its own default destination.
 TEST(PlanMatchesInstall, CheckerCases) {
   const std::string cases = SourcePath("tests/setupcheck/cases");
