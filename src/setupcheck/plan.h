@@ -53,13 +53,14 @@ struct PlanStep {
   std::string path;          // folder, file, INI file or link; a registry key as ROOT\path
   std::string section;       // INI section
   std::string name;          // INI key, registry value name, or SizeN
-  std::string text;          // INI value, file source, link target, command line, SizeN figure
-  std::string folder;        // the link's working directory
-  uint32_t type = 0;         // registry value type
-  std::string data;          // registry value bytes as an ANSI program reads them back
-  int64_t size = 0;          // file size
-  int group = 0;             // the group (N) a file or size belongs to
-  int line = 0;              // SETUP.DAT line; 0 for steps of setup.exe's own
+  std::string text;   // INI or record value, file source, link target, command line, SizeN figure,
+                      // the string a removal takes out of a list
+  std::string folder; // the link's working directory
+  uint32_t type = 0;  // registry value type
+  std::string data;   // registry value bytes as an ANSI program reads them back
+  int64_t size = 0;   // file size
+  int group = 0;      // the group (N) a file or size belongs to
+  int line = 0;       // SETUP.DAT line; 0 for steps of setup.exe's own
   // Conditions on the machine the step is taken under; the plan states them, the machine decides.
   std::string requiredKey; // taken only where this registry key exists (ROOT\path)
   ValueCondition valueCondition = kAlways;
