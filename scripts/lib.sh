@@ -255,6 +255,9 @@ prepare_test_drives() {
   dir=$BUILD/test-drive-r
   $sudo mount -o remount,rw "$dir"
   echo "kept" >"$dir/keep.txt"
+  # A disc that ships the removal program: started from there, it must find no installation.
+  cp "$BUILD32/uninstall.exe" "$ROOT/tests/setupcheck/cases/installs-record/SETUP.DAT" "$dir/" \
+    2>/dev/null || true
   $sudo mount -o remount,ro "$dir"
   export SMALL_DRIVE="S:" READONLY_DRIVE="R:"
 }

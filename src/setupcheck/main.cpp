@@ -30,7 +30,7 @@ const char kUsage[] =
     "       setupcheck [--codepage N] --plan [--json] [--destination DIR] [--without N]... "
     "[--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --plan --uninstall [--json] [--destination DIR] "
-    "DISTRIBUTION-FOLDER\n"
+    "[--without N]... [--record FILE] DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --write-sizes [--cluster N] DISTRIBUTION-FOLDER\n"
     "       setupcheck [--codepage N] --init --app NAME --exe NAME FOLDER\n"
     "       setupcheck --help | --version\n";
@@ -47,8 +47,10 @@ const char kHelp[] =
     "                   depends on the machine is marked as such\n"
     "  --destination DIR  the plan for a destination chosen on the destination page\n"
     "  --without N      the plan with optional group N's box cleared (repeatable)\n"
-    "  --uninstall      the plan of removing the install with uninstall.exe: links, every\n"
-    "                   group's files, registry values and INI entries, empty folders\n"
+    "  --uninstall      the plan of removing the install with uninstall.exe: what its record\n"
+    "                   lists (files, registry, INI entries, empty folders); the rest stays\n"
+    "  --record FILE    the installed uninstall.ini, for --uninstall; without it, the record\n"
+    "                   a first install with the choices leaves\n"
     "  --write-sizes    puts the measured SizeN lines into [KVSetup] of SETUP.DAT itself,\n"
     "                   keeping every other byte\n"
     "  --init           writes a first SETUP.DAT listing every file in FOLDER, for the\n"
@@ -68,6 +70,7 @@ const char kHelp[] =
     "2 a wrong command line.\n";
 
 const char kFileName[] = "SETUP.DAT";
+const size_t kRecordLimit = 1024 * 1024; // a record is a few kilobytes
 
 enum Mode { kCheck, kPlan, kWriteSizes, kInit };
 
@@ -351,6 +354,7 @@ int main(int argc, char** argv) {
   bool haveApp = false;
   bool haveExe = false;
   const char* folder = nullptr;
+  const char* recordFile = nullptr;
   long codePage = kDefaultCodePage;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -387,6 +391,8 @@ int main(int argc, char** argv) {
       }
     } else if (strcmp(arg, "--destination") == 0 && hasValue) {
       choices.destination = argv[++i];
+    } else if (strcmp(arg, "--record") == 0 && hasValue) {
+      recordFile = argv[++i];
     } else if (strcmp(arg, "--without") == 0 && hasValue) {
       long group = 0;
       if (!ParseNumber(argv[++i], 1, 128, &group)) {
@@ -419,7 +425,8 @@ int main(int argc, char** argv) {
   }
   std::string hostFolder = HostArgument(folder);
   folder = hostFolder.c_str();
-  bool planOptions = !choices.destination.empty() || !choices.without.empty() || removal;
+  bool planOptions =
+      !choices.destination.empty() || !choices.without.empty() || removal || recordFile;
   if ((planOptions && mode != kPlan) || ((haveApp || haveExe) && mode != kInit) ||
       (sizes && mode != kCheck) || (json && mode != kCheck && mode != kPlan)) {
     return Usage("an option that does not belong to this command");
@@ -427,9 +434,15 @@ int main(int argc, char** argv) {
   switch (mode) {
   case kPlan:
     choices.cluster = cluster;
-    if (removal && !choices.without.empty()) {
-      return Usage("--without does not change a removal: it takes every group's files");
+    if (recordFile != nullptr && !removal) {
+      return Usage("--record belongs to --plan --uninstall");
     }
+    if (recordFile != nullptr &&
+        ReadWholeFile(HostArgument(recordFile), kRecordLimit, &choices.record) != 1) {
+      fprintf(stderr, "setupcheck: %s: cannot be read as a record\n", recordFile);
+      return 1;
+    }
+    choices.haveRecord = recordFile != nullptr;
     return RunPlan(folder, choices, removal, json);
   case kWriteSizes:
     return RunWriteSizes(folder, cluster);

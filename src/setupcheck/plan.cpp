@@ -168,7 +168,9 @@ bool Planner::Run(std::string* problem) {
   if (!PlanCopy(problem)) {
     return false;
   }
+  PlanRecordCopy();
   PlanInstallSection();
+  PlanRecordInstallSection();
   PlanFinishing();
   NoteMachine();
   return true;

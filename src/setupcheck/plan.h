@@ -16,6 +16,10 @@ struct PlanChoices {
   std::string destination;  // typed on the destination page; empty: the default
   std::vector<int> without; // optional groups (N) whose box the user clears
   int64_t cluster = kDefaultClusterSize;
+  // A removal's install record (the installed uninstall.ini's text); without one, the record a
+  // first install of the chosen groups leaves.
+  bool haveRecord = false;
+  std::string record;
 };
 
 enum StepKind {
@@ -29,11 +33,13 @@ enum StepKind {
   kStepDeleteKey,   // a registry key deleted with everything below it, where present
   kStepLink,        // a shortcut saved
   kStepRun,         // a program started
+  kStepRecord,      // an entry of the install record, uninstall.ini
   // A removal's steps
   kStepRemoveFile,   // a file deleted where present
   kStepRemoveFolder, // a folder removed where empty
   kStepRemoveKey,    // a registry key deleted where empty
   kStepRemoveIni,    // an INI entry deleted, its section and file where left empty
+  kStepStay,         // what a removal leaves alone, and why
 };
 
 // Where a step's folder lies when the plan cannot name it: the platform finds it on the machine.
@@ -47,13 +53,14 @@ struct PlanStep {
   std::string path;          // folder, file, INI file or link; a registry key as ROOT\path
   std::string section;       // INI section
   std::string name;          // INI key, registry value name, or SizeN
-  std::string text;          // INI value, file source, link target, command line, SizeN figure
-  std::string folder;        // the link's working directory
-  uint32_t type = 0;         // registry value type
-  std::string data;          // registry value bytes as an ANSI program reads them back
-  int64_t size = 0;          // file size
-  int group = 0;             // the group (N) a file or size belongs to
-  int line = 0;              // SETUP.DAT line; 0 for steps of setup.exe's own
+  std::string text;   // INI or record value, file source, link target, command line, SizeN figure,
+                      // the string a removal takes out of a list
+  std::string folder; // the link's working directory
+  uint32_t type = 0;  // registry value type
+  std::string data;   // registry value bytes as an ANSI program reads them back
+  int64_t size = 0;   // file size
+  int group = 0;      // the group (N) a file or size belongs to
+  int line = 0;       // SETUP.DAT line; 0 for steps of setup.exe's own
   // Conditions on the machine the step is taken under; the plan states them, the machine decides.
   std::string requiredKey; // taken only where this registry key exists (ROOT\path)
   ValueCondition valueCondition = kAlways;
@@ -87,8 +94,8 @@ bool MakePlan(const CheckResult& checked, const std::string& folder, const PlanC
               Plan* plan, std::string* problem);
 
 // The plan of removing what an install of a checked distribution made, as uninstall.exe in the
-// installed folder does it: every group's files whether chosen or not, so only the destination of
-// the choices counts.
+// installed folder does it: what the install record lists (choices.record, else the record of a
+// first install with the choices), and nothing else.
 bool MakeRemovalPlan(const CheckResult& checked, const std::string& folder,
                      const PlanChoices& choices, Plan* plan, std::string* problem);
 

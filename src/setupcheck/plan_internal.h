@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,6 +44,21 @@ struct RegistryLine {
   bool mustExist = false;
 };
 
+// The sections of an install record, each key once (ASCII letters folded), in the order written.
+struct Record {
+  std::vector<std::pair<std::string, std::vector<std::string>>> sections;
+  const std::vector<std::string>* Keys(const char* section) const;
+  bool Has(const char* section, const std::string& key) const;
+  void Add(const std::string& section, const std::string& key);
+  std::string application, folder; // [Installation]
+};
+
+// The record's text as the profile functions read it.
+void ParseRecord(const std::string& text, Record* record);
+
+// Whether a name can be a key of the record: the profile functions would read another one back.
+bool Recordable(const std::string& key);
+
 class Planner {
 public:
   Planner(const CheckResult& checked, const std::string& folder, const PlanChoices& choices,
@@ -76,12 +92,27 @@ private:
   bool RegistryValueData(const InfLine& line, uint32_t type, RegistryLine& reg, std::string* data);
   PlanStep& AddRegistryStep(StepKind kind, const InfLine& line, const RegistryLine& reg);
 
+  // plan_record.cpp
+  // A path of the copy relative to the destination, "/" read as "\", as the record names it.
+  std::string Relative(const std::string& path) const;
+  std::string InFolder(const std::string& name) const; // the other way
+
+  bool RecordWanted() const;
+  PlanStep& AddRecord(const char* section, const std::string& key, const char* only);
+  void PlanRecordCopy();
+  void PlanRecordInstallSection();
+  bool IniIdentity(const InfLine& line, std::string* identity) const;
+  void ForEachAddRegIdentity(
+      const std::function<void(const InfLine&, const RegistryLine&, int, const std::string&)>& f);
+
   // plan_removal.cpp
-  void PlanFileRemoval(const std::vector<PlanStep>& installed);
-  void PlanRegistryRemoval();
-  void PlanIniRemoval();
-  void PlanFolderRemoval(const std::vector<PlanStep>& installed);
+  bool RecordOfFirstInstall(Record* record, std::string* problem);
+  void PlanFileRemoval(const Record& record, const std::vector<PlanStep>& installed);
+  void PlanRegistryRemoval(const Record& record);
+  void PlanIniRemoval(const Record& record);
+  void PlanFolderRemoval(const Record& record, const std::vector<PlanStep>& installed);
   void NoteRemovalMachine();
+  PlanStep& AddStay(const std::string& path, int line, const char* why);
 
   PlanStep& Add(StepKind kind, const std::string& path, int line);
   // Field N (from 1) of a line after substitution, as SetupGetStringField gives it.

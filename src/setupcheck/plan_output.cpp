@@ -83,6 +83,10 @@ const char* StepWord(StepKind kind) {
     return "remove-key";
   case kStepRemoveIni:
     return "remove-ini";
+  case kStepRecord:
+    return "record";
+  case kStepStay:
+    return "stays";
   }
   return "";
 }
@@ -106,6 +110,7 @@ void PrintJsonStep(FILE* out, const PlanStep& step) {
   switch (step.kind) {
   case kStepSize:
   case kStepIni:
+  case kStepRecord:
     PrintJsonField(out, "section", step.section);
     PrintJsonField(out, "key", step.name);
     PrintJsonField(out, "value", step.text);
@@ -121,6 +126,9 @@ void PrintJsonStep(FILE* out, const PlanStep& step) {
     break;
   case kStepDeleteValue:
     PrintJsonField(out, "name", step.name);
+    if (!step.text.empty()) {
+      PrintJsonField(out, "string", step.text);
+    }
     break;
   case kStepLink:
     PrintJsonField(out, "target", step.text);
@@ -134,7 +142,7 @@ void PrintJsonStep(FILE* out, const PlanStep& step) {
     break;
   }
   if (!step.only.empty()) {
-    PrintJsonField(out, "only", step.only);
+    PrintJsonField(out, step.kind == kStepStay ? "why" : "only", step.only);
   }
   if (step.line > 0) {
     fprintf(out, ",\"line\":%d", step.line);
@@ -206,6 +214,7 @@ std::string DescribeStep(const PlanStep& step) {
     text += step.path + " [only where empty]";
     break;
   case kStepRemoveFile:
+  case kStepStay:
     text += StepPath(step);
     break;
   case kStepRemoveIni:
@@ -214,6 +223,9 @@ std::string DescribeStep(const PlanStep& step) {
   case kStepFile:
     text += step.path + " <- " + step.text;
     details.push_back(Number(step.size) + " bytes");
+    break;
+  case kStepRecord:
+    text += step.path + " [" + step.section + "] " + step.name + "=" + step.text;
     break;
   case kStepIni:
     text += StepPath(step) + " [" + step.section + "]";
@@ -227,6 +239,9 @@ std::string DescribeStep(const PlanStep& step) {
     break;
   case kStepDeleteValue:
     text += step.path + " " + Quote(step.name);
+    if (!step.text.empty()) {
+      text += " string " + Quote(step.text);
+    }
     break;
   case kStepLink:
     text += StepPath(step) + " -> " + step.text + " in " + step.folder;

@@ -25,6 +25,7 @@
 #include "probe/runonce_probe.h"
 #include "robot/process_robot.h"
 #include "robot/ui_robot.h"
+#include "setup_script/text_rules.h"
 #include "support/test_support.h"
 #include "ui/resources/resource.h"
 
@@ -381,16 +382,79 @@ void MakeKey(Machine* machine, const std::string& path) {
   }
 }
 
+// Where the "\\" after a key or a value name begins, walked by character.
+size_t PairedSeparator(const std::string& text) {
+  for (size_t i = 0; i < text.size(); i += CharSize(text, i)) {
+    if (text.compare(i, 2, "\\\\") == 0) {
+      return i;
+    }
+  }
+  return std::string::npos;
+}
+
+// Whether an install writes a record entry: what it names was not there before the install.
+bool Recorded(const PlanStep& step, const Places& places, const Machine& before,
+              const std::string& destination) {
+  const std::string& name = step.name;
+  if (step.section == "Files" || step.section == "Folders") {
+    return before.files.count(
+               Lower(FullPath(name == "." ? destination : destination + "\\" + name))) == 0;
+  }
+  if (step.section == "Ini") {
+    size_t first = name.find('|');
+    size_t second = name.find('|', first + 1);
+    std::string file = name.substr(0, first);
+    file = FullPath(file.find_first_of("\\/") == std::string::npos ? JoinPath(places.windows, file)
+                                                                   : file);
+    auto ini = before.files.find(Lower(file));
+    return ini == before.files.end() ||
+           ini->second.entries.count("[" + Lower(name.substr(first + 1, second - first - 1)) +
+                                     "] " + Lower(name.substr(second + 1))) == 0;
+  }
+  if (step.section != "Registry") {
+    return true;
+  }
+  size_t split = PairedSeparator(name);
+  auto key = before.keys.find(KeyPath(name.substr(0, split)));
+  if (key == before.keys.end() || split == std::string::npos) {
+    return key == before.keys.end();
+  }
+  std::string value = name.substr(split + 2);
+  size_t string = PairedSeparator(value);
+  auto found = key->second.values.find(Lower(value.substr(0, string)));
+  if (found == key->second.values.end() || string == std::string::npos) {
+    return found == key->second.values.end();
+  }
+  const std::string nul(1, '\0');
+  return (nul + found->second.data).find(nul + value.substr(string + 2) + nul) == std::string::npos;
+}
+
+// A list without the first of its strings that is string (ASCII letters folded); the others
+// stay as they were, empty ones too.
+std::string WithoutString(const std::string& list, const std::string& string) {
+  for (size_t at = 0; at < list.size();) {
+    size_t end = std::min(list.find('\0', at), list.size());
+    if (Lower(list.substr(at, end - at)) == Lower(string)) {
+      return list.substr(0, at) + list.substr(std::min(end + 1, list.size()));
+    }
+    at = end + 1;
+  }
+  return list;
+}
+
 void Apply(const Plan& plan, const Places& places, const Machine& before, Prediction* out) {
   Machine& m = out->machine;
   m = before;
   for (const PlanStep& step : plan.steps) {
     bool file = step.kind == kStepSize || step.kind == kStepFolder || step.kind == kStepFile ||
                 step.kind == kStepIni || step.kind == kStepLink || step.kind == kStepRemoveFile ||
-                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni;
+                step.kind == kStepRemoveFolder || step.kind == kStepRemoveIni ||
+                step.kind == kStepRecord;
     std::string path = file ? StepFile(step, places) : step.path;
     if (!step.machine.empty()) {
-      out->uncertain.push_back(Lower(path));
+      // A record entry: only that entry is uncertain, not the whole record.
+      out->uncertain.push_back(Lower(
+          step.kind == kStepRecord ? path + " [" + step.section + "] " + step.name + "=" : path));
       if (StartsWith(Lower(path), "hkcr")) { // the class keys of the machine or of the user
         out->uncertain.push_back(std::string(kClasses) + Lower(path.substr(4)));
         out->uncertain.push_back("hkcu\\software\\classes" + Lower(path.substr(4)));
@@ -428,6 +492,11 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
       out->copies[Lower(path)] = {path, source};
       break;
     }
+    case kStepRecord:
+      if (!Recorded(step, places, before, plan.destination)) {
+        break;
+      }
+      [[fallthrough]];
     case kStepSize:
     case kStepIni:
       if (parentThere) {
@@ -464,11 +533,20 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
     }
     case kStepDeleteValue: {
       auto key = m.keys.find(KeyPath(step.path));
-      if (key != m.keys.end()) {
-        key->second.values.erase(Lower(step.name));
+      auto value = key == m.keys.end() ? decltype(key->second.values.end())()
+                                       : key->second.values.find(Lower(step.name));
+      if (key == m.keys.end() || value == key->second.values.end()) {
+        break;
+      }
+      if (step.text.empty()) {
+        key->second.values.erase(value);
+      } else if (value->second.type == REG_MULTI_SZ) {
+        value->second.data = WithoutString(value->second.data, step.text);
       }
       break;
     }
+    case kStepStay:
+      break;
     case kStepDeleteKey: {
       std::string gone = KeyPath(step.path);
       for (auto it = m.keys.begin(); it != m.keys.end();) {
@@ -523,7 +601,7 @@ std::vector<std::string> WithoutUncertain(const std::vector<std::string>& lines,
   for (const std::string& line : lines) {
     bool covered = false;
     for (const std::string& path : uncertain) {
-      covered |= line.find(" " + path) != std::string::npos;
+      covered |= Lower(line).find(" " + path) != std::string::npos;
     }
     if (!covered) {
       kept.push_back(line);
@@ -748,6 +826,8 @@ struct MachineSetting {
   bool layersEntry = false;      // a compatibility entry for the installed program to remove
   std::function<void()> prepare; // more of the machine made before the run
   std::function<void()> forget;  // and removed after it
+  bool reinstall = false;        // installed a second time over the first before the removal
+  std::function<void()> removed; // checks once the removal ran
 };
 
 int64_t ClusterSize() {
@@ -764,110 +844,64 @@ std::string Described(const Plan& plan) {
   return steps;
 }
 
-// What a removal cannot put back as it was before the install: what default_install deleted,
-// values, INI entries, files and folders that were there before and that the install changed or
-// named, the shell's RunOnce values, sizes.txt in the distribution, and what the plan marks.
-std::vector<std::string> NotRestored(const Plan& plan, const Machine& before, const Places& places,
-                                     const Prediction& predicted) {
-  std::vector<std::string> paths = predicted.uncertain;
-  paths.push_back(Lower(std::string("hklm\\") + kRunOnce));
-  paths.push_back(Lower(std::string("hkcu\\") + kLayers));
-  paths.push_back(Lower(places.setupFolder));
+// What a removal leaves as the install made it: what default_install deleted, the shell's RunOnce
+// values, the compatibility entry, sizes.txt in the distribution, files copied outside the
+// installed folder, and what the plan marks (any change); and what was there before and that the
+// install wrote anew (files, values, INI entries): those keep the new contents, and only that.
+struct Kept {
+  std::vector<std::string> anyChange, newContents;
+};
+
+Kept NotRestored(const Plan& plan, const Machine& before, const Places& places,
+                 const Prediction& predicted) {
+  Kept kept;
+  kept.anyChange = predicted.uncertain;
+  kept.anyChange.push_back(Lower(std::string("hklm\\") + kRunOnce));
+  kept.anyChange.push_back(Lower(std::string("hkcu\\") + kLayers));
+  kept.anyChange.push_back(Lower(places.setupFolder));
   for (const PlanStep& step : plan.steps) {
     std::string key = KeyPath(step.path);
+    std::string file = Lower(StepFile(step, places));
     if (step.kind == kStepDeleteKey || step.kind == kStepDeleteValue) {
-      paths.push_back(key);
+      kept.anyChange.push_back(key);
     } else if (step.kind == kStepValue && before.keys.count(key) != 0 &&
                before.keys.at(key).values.count(Lower(step.name)) != 0) {
-      paths.push_back(key + " \"" + Lower(step.name) + "\"");
-    } else if (step.kind == kStepFile || step.kind == kStepFolder || step.kind == kStepIni) {
-      std::string file = Lower(StepFile(step, places));
-      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size()));
-      bool outside = (name + "\\").find("\\..\\") != std::string::npos ||
-                     name.find(':') != std::string::npos; // left by the removal
-      if (before.files.count(file) != 0 || (step.kind == kStepFile && outside)) {
-        paths.push_back(file);
+      kept.newContents.push_back(key + " \"" + Lower(step.name) + "\"");
+    } else if (step.kind == kStepIni && before.files.count(file) != 0 &&
+               before.files.at(file).entries.count("[" + Lower(step.section) + "] " +
+                                                   Lower(step.name)) != 0) {
+      kept.newContents.push_back(file + " [" + Lower(step.section) + "] " + Lower(step.name) + "=");
+    } else if (step.kind == kStepFile && before.files.count(file) != 0) {
+      kept.newContents.push_back(file);
+    } else if (step.kind == kStepFile || step.kind == kStepFolder) {
+      std::string name = step.path.substr(std::min(step.path.size(), plan.destination.size() + 1));
+      if (NamesPlaceOutside(name.c_str())) {
+        kept.anyChange.push_back(file);
       }
     }
   }
-  return paths;
+  return kept;
 }
 
-// The record setup.exe leaves only where a group installs uninstall.exe, made here from what
-// the removal plan takes back and was not there before, so that the removal goes by that list.
-// Returns what it leaves out, as the machine's differences name it.
-std::vector<std::string> WriteRecordOfPlan(const Plan& removalPlan, const std::string& appName,
-                                           const Machine& before) {
-  const std::string& folder = removalPlan.destination;
-  std::vector<std::string> left;
-  std::map<std::string, std::string> sections;
-  for (const PlanStep& step : removalPlan.steps) {
-    std::string path = step.path;
-    for (size_t at; (at = path.find("%65600%")) != std::string::npos;) {
-      path.replace(at, 7, folder);
-    }
-    bool inside = Lower(path).compare(0, folder.size() + 1, Lower(folder) + "\\") == 0;
-    std::string name = inside ? path.substr(folder.size() + 1) : path == folder ? "." : path;
-    const std::string key = Lower(path);
-    if (name[0] == '[' || name[0] == ';' || name.find('=') != std::string::npos ||
-        before.files.count(key) != 0 ||
-        (step.kind == kStepRemoveKey && before.keys.count(key) != 0) ||
-        (step.kind == kStepDeleteValue && before.keys.count(key) != 0 &&
-         before.keys.at(key).values.count(Lower(step.name)) != 0)) {
-      left.push_back(step.kind == kStepDeleteValue ? key + " \"" + Lower(step.name) + "\"" : key);
-      continue; // there before, or no key a private-profile file can hold: never recorded
-    }
-    if ((step.kind == kStepRemoveFile || step.kind == kStepRemoveFolder) && name != path) {
-      sections[step.kind == kStepRemoveFile ? "Files" : "Folders"] += name + "=1\n";
-    } else if (step.kind == kStepRemoveKey || step.kind == kStepDeleteValue) {
-      sections["Registry"] +=
-          path + (step.kind == kStepDeleteValue ? "\\\\" + step.name : "") + "=1\n";
-    } else if (step.kind == kStepRemoveIni) {
-      sections["Ini"] += path + "|" + step.section + "|" + step.name + "=1\n";
-    }
-  }
-  std::string text = "[Installation]\nApplication=" + appName + "\nFolder=" + folder + "\n";
-  for (const auto& [section, lines] : sections) {
-    text += "[" + section + "]\n" + lines;
-  }
-  if (!FileExists(folder + "\\uninstall.ini")) {
-    WriteTextFile(folder + "\\uninstall.ini", text);
-  }
-  return left;
+// Reads the installed record; false where there is none.
+bool ReadRecord(const std::string& destination, PlanChoices* choices) {
+  choices->haveRecord =
+      GetFileAttributesA((destination + "\\uninstall.ini").c_str()) != INVALID_FILE_ATTRIBUTES;
+  choices->record = choices->haveRecord ? ReadTextFile(destination + "\\uninstall.ini") : "";
+  return choices->haveRecord;
 }
 
-// The lines of differences without what the record left out and the folders holding it.
-std::vector<std::string> WithoutUnrecorded(std::vector<std::string> lines,
-                                           const std::vector<std::string>& left) {
-  auto names = [&](const std::string& line) {
-    size_t at = line.find(' ') + 1;
-    for (const std::string& path : left) {
-      if ((line.compare(at, path.size(), path) == 0 &&
-           (line.size() == at + path.size() || line[at + path.size()] == ' ')) ||
-          (StartsWith(line, "-folder ") && StartsWith(path, line.substr(at) + "\\"))) {
-        return true;
-      }
-    }
-    return false;
-  };
-  lines.erase(std::remove_if(lines.begin(), lines.end(), names), lines.end());
-  return lines;
-}
-
-// Puts uninstall.exe and SETUP.DAT into the installed folder where the distribution does not
-// ship them, removes the installation with it, and compares the machine with the one before.
+// Removes the installation with the uninstall.exe the install put into its folder, as its record
+// says, and compares the machine with the one before the install: equal, save what it kept.
 Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Distribution& dist,
-                         const PlanChoices& choices, const Places& places, const Machine& before,
+                         PlanChoices choices, const Places& places, const Machine& before,
                          const Machine& installed, const std::set<std::string>& iniFiles,
                          bool withClasses, const Prediction& predicted) {
-  MakeFolders(plan.destination); // not made by an install that chose no group with files
   std::string program = plan.destination + "\\uninstall.exe";
-  CopyFileA(UninstallExePath().c_str(), program.c_str(), FALSE); // the real one, never a stand-in
-  CopyFileA(dist.File("SETUP.DAT").c_str(), (plan.destination + "\\SETUP.DAT").c_str(), TRUE);
-  Plan removalPlan;
-  std::string problem;
-  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
-  const std::vector<std::string> left = WriteRecordOfPlan(removalPlan, checked.appName, before);
+  if (!ReadRecord(plan.destination, &choices) ||
+      GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return installed; // a distribution that does not install uninstall.exe
+  }
   Removal removal = Remove(program);
   Machine removed = TakeSnapshot(iniFiles, withClasses);
   EXPECT_EQ("", removal.problem);
@@ -876,34 +910,62 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
             removal.question);
   EXPECT_EQ(checked.title + ": " + checked.appName + " has been removed from your computer.",
             removal.closing);
-  // The removal plan, applied to the machine as the install left it, is what the removal did.
+  // The removal plan of that record, applied to the machine as the install left it, is what the
+  // removal did.
+  Plan removalPlan;
+  std::string problem;
+  EXPECT_TRUE(MakeRemovalPlan(checked, dist.Path(), choices, &removalPlan, &problem)) << problem;
   Prediction planned;
   Apply(removalPlan, places, installed, &planned);
   planned.uncertain.insert(planned.uncertain.end(), predicted.uncertain.begin(),
                            predicted.uncertain.end());
   EXPECT_EQ(
-      Joined(WithoutUnrecorded(
-          WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain),
-          left)),
-      Joined(WithoutUnrecorded(
-          WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain), left)))
+      Joined(WithoutUncertain(Difference(installed, planned.machine, iniFiles), planned.uncertain)),
+      Joined(WithoutUncertain(Difference(installed, removed, iniFiles), planned.uncertain)))
       << "removal plan:\n"
       << Described(removalPlan);
   std::vector<std::string> differences = Difference(before, removed, iniFiles);
-  std::vector<std::string> unexpected = WithoutUnrecorded(
-      WithoutUncertain(differences, NotRestored(plan, before, places, predicted)), left);
-  // A folder that still holds something stays, rightly; an empty one left is a fault.
-  unexpected.erase(std::remove_if(unexpected.begin(), unexpected.end(),
-                                  [&](const std::string& line) {
-                                    std::string folder = line.substr(line.find(' ') + 1) + "\\";
-                                    return StartsWith(line, "+folder ") &&
-                                           std::any_of(differences.begin(), differences.end(),
-                                                       [&](const std::string& other) {
-                                                         return other.find(" " + folder) !=
-                                                                std::string::npos;
-                                                       });
-                                  }),
-                   unexpected.end());
+  Kept kept = NotRestored(plan, before, places, predicted);
+  // A file or INI entry whose name the record cannot hold is never recorded, so it stays.
+  auto trimmed = [](const std::string& text) {
+    size_t start = text.find_first_not_of(" \t");
+    return start == std::string::npos
+               ? ""
+               : text.substr(start, text.find_last_not_of(" \t") + 1 - start);
+  };
+  for (const PlanStep& step : removalPlan.steps) {
+    size_t bar = step.path.find('|');
+    size_t last = step.path.rfind('|');
+    if (step.kind == kStepStay && step.only == "a name the record cannot hold") {
+      kept.anyChange.push_back(Lower(bar == std::string::npos
+                                         ? StepFile(step, places)
+                                         : step.path.substr(0, bar) + " [" +
+                                               trimmed(step.path.substr(bar + 1, last - bar - 1)) +
+                                               "] " + trimmed(step.path.substr(last + 1)) + "="));
+    }
+  }
+  std::vector<std::string> unexpected;
+  for (const std::string& line : WithoutUncertain(differences, kept.anyChange)) {
+    bool newContents = line[0] == '~' || StartsWith(line, "ini ");
+    if (!newContents || !WithoutUncertain({line}, kept.newContents).empty()) {
+      unexpected.push_back(line);
+    }
+  }
+  // A folder or INI file that still holds what stays stays, rightly; an empty one is a fault
+  // (empty folders inside it do not count).
+  unexpected.erase(
+      std::remove_if(unexpected.begin(), unexpected.end(),
+                     [&](const std::string& line) {
+                       bool ini = StartsWith(line, "+ini-file ");
+                       std::string folder = line.substr(line.find(' ') + 1) + (ini ? " [" : "\\");
+                       return (ini || StartsWith(line, "+folder ")) &&
+                              std::any_of(differences.begin(), differences.end(),
+                                          [&](const std::string& other) {
+                                            return !StartsWith(other, "+folder ") &&
+                                                   other.find(" " + folder) != std::string::npos;
+                                          });
+                     }),
+      unexpected.end());
   printf("[removal] %u lines of difference from the machine before, %u not as planned\n",
          (unsigned)differences.size(), (unsigned)unexpected.size());
   EXPECT_EQ("", Joined(unexpected)) << "left or changed by the removal; all differences:\n"
@@ -911,10 +973,27 @@ Machine RemoveAndCompare(const Plan& plan, const CheckResult& checked, const Dis
   return removed;
 }
 
+// The real uninstall.exe, installed with SETUP.DAT by the first group where the distribution does
+// not ship it: every install leaves a record, and its removal is compared too.
+void ShipUninstaller(const Distribution& dist) {
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  bool shipped = GetFileAttributesA(dist.File("uninstall.exe").c_str()) != INVALID_FILE_ATTRIBUTES;
+  CopyFileA(UninstallExePath().c_str(), dist.File("uninstall.exe").c_str(), FALSE);
+  std::string text = ReadTextFile(dist.File("SETUP.DAT"));
+  std::string header = checked.groups.empty() ? "" : "[" + Lower(checked.groups[0].section) + "]";
+  size_t at = Lower(text).find(header);
+  if (!shipped && !header.empty() && at != std::string::npos) {
+    text.insert(text.find('\n', at) + 1, "uninstall.exe\nSETUP.DAT\n");
+    dist.SetSetupDat(text);
+  }
+}
+
 void InstallAndCompare(const std::string& name, const Distribution& dist, PlanChoices choices,
                        const MachineSetting& setting) {
   SCOPED_TRACE(name);
   choices.cluster = ClusterSize();
+  ShipUninstaller(dist);
   CheckResult checked;
   CheckDistribution(dist.Path(), choices.cluster, &checked);
   ASSERT_EQ(0, CountErrors(checked)) << name << ": a distribution with errors";
@@ -959,7 +1038,7 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
   places.desktop = ShellFolder("Desktop");
   bool withClasses = false;
   for (const PlanStep& step : plan.steps) {
-    if (step.kind == kStepIni || step.kind == kStepSize) {
+    if (step.kind == kStepIni || step.kind == kStepSize || step.kind == kStepRecord) {
       iniFiles.insert(Lower(StepFile(step, places)));
     }
     withClasses |= StartsWith(Lower(step.path), "hkcr") || StartsWith(Lower(step.path), kClasses);
@@ -997,9 +1076,27 @@ void InstallAndCompare(const std::string& name, const Distribution& dist, PlanCh
     EXPECT_EQ(ReadTextFile(copy.second), ReadTextFile(copy.first)) << copy.first;
   }
   EXPECT_EQ(predicted.runs ? RunOnceProbe::SystemStart() : "", probe.Log());
+  if (setting.reinstall && outcome.problem.empty()) {
+    // Over the first: the record keeps its entries and adds none for what is there now.
+    outcome = Drive(exe, choices, checked, plan.destination);
+    Machine again = TakeSnapshot(iniFiles, withClasses);
+    EXPECT_EQ("", outcome.problem);
+    Prediction second;
+    Apply(plan, places, after, &second);
+    second.uncertain = predicted.uncertain;
+    EXPECT_EQ(
+        Joined(WithoutUncertain(Difference(after, second.machine, iniFiles), predicted.uncertain)),
+        Joined(WithoutUncertain(Difference(after, again, iniFiles), predicted.uncertain)))
+        << "reinstall, plan:\n"
+        << Described(plan);
+    after = again;
+  }
   if (outcome.problem.empty()) {
     after = RemoveAndCompare(plan, checked, dist, choices, places, before, after, iniFiles,
                              withClasses, predicted);
+    if (setting.removed) {
+      setting.removed();
+    }
   }
 
   Undo(before, after);
@@ -1169,6 +1266,109 @@ TEST(PlanMatchesInstall, RemovalTakesOnlyWhatTheRecordListsAndFinishesOnASecondR
   DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, "Software\\Kelvara");
   DeleteRegistryTree(HKEY_LOCAL_MACHINE, key.substr(5));
+}
+
+const char kRecordCase[] = "tests/setupcheck/cases/installs-record";
+const char kListKey[] = "Software\\KvsRecord\\Lists";
+const std::string kPlantedList = std::string("D:\\Other\0C:\\Tools\0\0", 19);
+
+void SetList(const std::string& path, const std::string& name, const std::string& data) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0,
+                                           KEY_ALL_ACCESS, NULL, &key, NULL));
+  RegSetValueExA(key, name.c_str(), 0, REG_MULTI_SZ, (const BYTE*)data.data(), (DWORD)data.size());
+  RegCloseKey(key);
+}
+
+// What was there before the first install stays after the removal, with what the install wrote
+// into it: a value a line writes only where absent, a list already holding the string a line
+// appends, an INI entry and a file the install replaces, a user's file named like a file of the
+// optional group left out. Installed twice, then removed: the machine is the one before, save
+// that; the file a target with "/" copied out of the folder stays.
+TEST(PlanMatchesInstall, RemovalTakesBackOnlyWhatInstallsMade) {
+  Distribution dist;
+  CopyTree(SourcePath(kRecordCase), dist.Path());
+  TempFolder target("plan-record");
+  const std::string folder = target / "Record App";
+  PlanChoices choices;
+  choices.destination = folder;
+  choices.without = {3};
+  MachineSetting setting;
+  setting.reinstall = true;
+  setting.prepare = [&] {
+    SetRegistryString(HKEY_CURRENT_USER, "Software\\KvsRecord\\App", "Kept", "old");
+    SetList(kListKey, "Path", kPlantedList);
+    MakeFolders(folder + "\\extra");
+    WritePrivateProfileStringA("Settings", "InstallDir", "old", (folder + "\\app.ini").c_str());
+    WritePrivateProfileStringA("Settings", "Theme", "dark", (folder + "\\app.ini").c_str());
+    WriteTextFile(folder + "\\RecordApp.exe", "an older program");
+    WriteTextFile(folder + "\\extra\\notes.txt", "the user's notes");
+  };
+  setting.removed = [&] {
+    std::string list;
+    EXPECT_TRUE(ReadRegistryValue(HKEY_CURRENT_USER, kListKey, "Path", &list));
+    EXPECT_EQ(kPlantedList, list);
+    EXPECT_EQ("the user's notes", ReadTextFile(folder + "\\extra\\notes.txt"));
+    EXPECT_EQ("readme\n", ReadTextFile(target / "outside.txt")) << "a target leaving the folder";
+    EXPECT_FALSE(FileExists(folder + "\\uninstall.ini"));
+  };
+  setting.forget = [] {
+    DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\KvsRecord");
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Record App");
+  };
+  InstallAndCompare("planted before the install", dist, choices, setting);
+}
+
+// uninstall.exe started from the distribution, from a copy of the installed folder and from a
+// read-only drive finds no installation of its own there: one message, and nothing changes.
+TEST(PlanMatchesInstall, RemovalFromAnotherFolderChangesNothing) {
+  Distribution dist;
+  CopyTree(SourcePath(kRecordCase), dist.Path());
+  ShipUninstaller(dist);
+  CheckResult checked;
+  CheckDistribution(dist.Path(), kDefaultClusterSize, &checked);
+  TempFolder target("plan-elsewhere");
+  const std::string folder = target / "Record App";
+  ScopedRegistryKey appPath(HKEY_LOCAL_MACHINE, std::string(kAppPaths) + "RecordApp.exe");
+  appPath.SetString("Path", folder);
+  std::string exe = dist.AddSetupExe();
+  CopyFileA(RunOnceProbe::ExePath().c_str(), dist.File("runonce.exe").c_str(), FALSE);
+  RunOnceProbe probe;
+  SavedRegistryValue grpConv(HKEY_LOCAL_MACHINE, kRunOnce, "GrpConv");
+  SavedRegistryValue wrapper(HKEY_LOCAL_MACHINE, kRunOnce, "Wrapper");
+  const std::set<std::string> iniFiles = {Lower(folder + "\\app.ini"),
+                                          Lower(folder + "\\uninstall.ini")};
+  Machine before = TakeSnapshot(iniFiles, false);
+  ASSERT_EQ("", Drive(exe, PlanChoices(), checked, folder).problem);
+  ASSERT_TRUE(FileExists(folder + "\\uninstall.ini"));
+  TempFolder copies("plan-copy");
+  CopyTree(folder, copies / "Record App");
+  std::vector<std::string> places = {FullPath(dist.Path()), copies / "Record App"};
+  const char* readOnly = TestDrive("READONLY_DRIVE");
+  bool onReadOnly = readOnly != nullptr && FileExists(std::string(readOnly) + "\\uninstall.exe");
+  if (onReadOnly) {
+    places.push_back(readOnly);
+  }
+  for (const std::string& place : places) {
+    SCOPED_TRACE(place);
+    Machine installed = TakeSnapshot(iniFiles, false);
+    Removal removal = Remove(place + "\\uninstall.exe", IDOK);
+    EXPECT_EQ("", removal.problem);
+    EXPECT_EQ("Record App Setup: There is no installation of Record App in " + place,
+              removal.question.substr(0, removal.question.find_last_not_of("\\.") + 1));
+    std::vector<std::string> noise(std::begin(kPlatformNoise), std::end(kPlatformNoise));
+    EXPECT_EQ("", Joined(WithoutUncertain(
+                      Difference(installed, TakeSnapshot(iniFiles, false), iniFiles), noise)));
+  }
+  Undo(before, TakeSnapshot(iniFiles, false));
+  DeleteRegistryTree(HKEY_CURRENT_USER, "Software\\KvsRecord");
+  DeleteRegistryTree(HKEY_LOCAL_MACHINE,
+                     "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Record App");
+  if (!onReadOnly) {
+    GTEST_SKIP() << "not run from the read-only drive, which holds no uninstall.exe: "
+                 << MissingTestDrivesReason();
+  }
 }
 
 // A recorded folder that has become a junction or another reparse point is neither entered nor

@@ -3,7 +3,7 @@
 #   -DEXPECTED=file: optional "# args: ..." and "# exit: N" lines, then the exact output
 #     (the exit status defaults to 1 when an error line is expected, else 0)
 #   or -DEXPECT_REGEX=... with -DEXPECT_EXIT=N (matched against stdout and stderr together)
-#   -DARGS="..." more arguments; -DGENERATE_LARGE=1 first writes a 10 MB SETUP.DAT into FOLDER
+#   -DARGS="..." more arguments ("@/NAME" is the file NAME in FOLDER); -DGENERATE_LARGE=1 first writes a 10 MB SETUP.DAT into FOLDER
 #   -DWRITE_SIZES=file: --write-sizes on a copy of FOLDER in WORK; its SETUP.DAT must then hold
 #     exactly the bytes of file
 #   -DINIT=1: --init on a tree of files made in WORK, whose SETUP.DAT must then check clean, and a
@@ -46,6 +46,7 @@ function(run_checker folder)
   if(EMULATOR)
     set(folder "Z:${folder}")
   endif()
+  list(TRANSFORM ARGN REPLACE "^@/" "${folder}/")
   execute_process(COMMAND ${EMULATOR} "${CHECKER}" ${ARGN} "${folder}"
     OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 300)
   string(REPLACE "\r" "" out "${out}")
