@@ -13,6 +13,15 @@ std::string XDisplay() {
   DWORD length = GetEnvironmentVariableA("DISPLAY", display, sizeof display);
   return length > 0 && length < sizeof display ? display : "";
 }
+
+bool SameColour(DWORD a, DWORD b) {
+  for (int shift = 0; shift < 24; shift += 8) {
+    if (abs((int)(a >> shift & 0xFF) - (int)(b >> shift & 0xFF)) > kLevelsTolerated) {
+      return false;
+    }
+  }
+  return true;
+}
 } // namespace
 
 std::string DisplayReadProblem() {
@@ -108,21 +117,24 @@ void ShowOwnPainting() {
   PeekMessageA(&message, NULL, WM_APP + 0x3FFF, WM_APP + 0x3FFF, PM_NOREMOVE | PM_NOYIELD);
 }
 
+size_t PixelsOfColour(const Picture& picture, COLORREF colour) {
+  const DWORD wanted = GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+  size_t count = 0;
+  for (DWORD pixel : picture.pixels) {
+    count += pixel != kCoveredPixel && SameColour(pixel, wanted) ? 1 : 0;
+  }
+  return count;
+}
+
 size_t DifferingPixels(const Picture& a, const Picture& b) {
   if (a.width != b.width || a.height != b.height || a.pixels.size() != b.pixels.size()) {
     return a.pixels.size() > b.pixels.size() ? a.pixels.size() : b.pixels.size();
   }
   size_t differing = 0;
   for (size_t i = 0; i < a.pixels.size(); ++i) {
-    if (a.pixels[i] == kCoveredPixel || b.pixels[i] == kCoveredPixel) {
-      continue;
-    }
-    for (int shift = 0; shift < 24; shift += 8) {
-      if (abs((int)(a.pixels[i] >> shift & 0xFF) - (int)(b.pixels[i] >> shift & 0xFF)) >
-          kLevelsTolerated) {
-        ++differing;
-        break;
-      }
+    if (a.pixels[i] != kCoveredPixel && b.pixels[i] != kCoveredPixel &&
+        !SameColour(a.pixels[i], b.pixels[i])) {
+      ++differing;
     }
   }
   return differing;

@@ -33,3 +33,6 @@ void ShowOwnPainting();
 // How many pixels differ in a colour by more than a few levels (the display may round colours),
 // counting every pixel of a size difference; covered pixels are not compared.
 size_t DifferingPixels(const Picture& a, const Picture& b);
+
+// How many uncovered pixels show a colour, within the same few levels.
+size_t PixelsOfColour(const Picture& picture, COLORREF colour);

@@ -120,13 +120,18 @@ protected:
     RedrawWindow(installState.progressWindow, NULL, NULL,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     ShowOwnPainting();
-    size_t differing = DifferingPixels(shown, Shown());
+    Picture repainted = Shown();
+    size_t uncovered = 0;
+    for (DWORD pixel : repainted.pixels) {
+      uncovered += pixel != kCoveredPixel ? 1 : 0;
+    }
+    // Mostly the window's face where it is uncovered, else the display is not showing it at all.
+    if (2 * PixelsOfColour(repainted, GetSysColor(COLOR_BTNFACE)) < uncovered) {
+      return ::testing::AssertionFailure() << "the display does not show the window";
+    }
+    size_t differing = DifferingPixels(shown, repainted);
     if (differing == 0) {
       return ::testing::AssertionSuccess();
-    }
-    size_t uncovered = 0;
-    for (DWORD pixel : shown.pixels) {
-      uncovered += pixel != kCoveredPixel ? 1 : 0;
     }
     return ::testing::AssertionFailure()
            << differing << " of " << uncovered << " uncovered pixels differ from a full repaint";
