@@ -113,10 +113,10 @@ protected:
     return picture;
   }
   // Whether the display shows what a full repaint of the window shows, wherever no other window
-  // covers it: nothing stale, nothing missing. The repaint is not counted as the window's own.
+  // covers it: nothing stale, nothing missing. What the check paints is not the window's own.
   ::testing::AssertionResult ScreenIsCurrent() {
-    Picture shown = Shown();
     PaintCounter::Pause pause;
+    Picture shown = Shown();
     RedrawWindow(installState.progressWindow, NULL, NULL,
                  RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     ShowOwnPainting();
