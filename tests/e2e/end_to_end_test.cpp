@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "probe/runonce_probe.h"
+#include "robot/display_reader.h"
 #include "robot/process_robot.h"
 #include "robot/ui_robot.h"
 #include "support/test_support.h"
@@ -242,7 +243,7 @@ public:
   SetupProcess setup;
 };
 
-// Which icon a message box shows, told by its pixels on the screen (icons are per-process
+// Which icon a message box shows, told by its pixels on the display (icons are per-process
 // objects under Wine, so its handle says nothing here): each candidate is drawn over a copy of
 // the shown picture the way the icon control draws; the one that changes the least is shown.
 std::string ShownIcon(HWND box, std::string* scores) {
@@ -255,13 +256,18 @@ std::string ShownIcon(HWND box, std::string* scores) {
   }
   RECT area;
   GetClientRect(control, &area);
-  POINT origin = {0, 0};
-  ClientToScreen(control, &origin);
-  const int width = area.right, height = area.bottom, count = width * height;
+  MapWindowPoints(control, NULL, (POINT*)&area, 2);
+  Picture picture;
+  std::string problem;
+  if (!ReadDisplay(area, &picture, &problem)) {
+    *scores += problem;
+    return "<display unread>";
+  }
+  const int width = picture.width, height = picture.height, count = width * height;
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height; // top-down rows
+  info.bmiHeader.biHeight = -height; // top-down rows, as the picture's
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   HDC screen = GetDC(NULL);
@@ -269,9 +275,8 @@ std::string ShownIcon(HWND box, std::string* scores) {
   void* bits = NULL;
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
-  GdiFlush();
-  const std::vector<BYTE> shown((BYTE*)bits, (BYTE*)bits + 4 * count);
+  const std::vector<BYTE> shown((const BYTE*)picture.pixels.data(),
+                                (const BYTE*)picture.pixels.data() + 4 * count);
   const struct {
     const char* name;
     HICON icon;
@@ -289,7 +294,7 @@ std::string ShownIcon(HWND box, std::string* scores) {
     GdiFlush();
     long score = 0;
     for (int i = 0; i < 4 * count; ++i) {
-      score += abs((int)((BYTE*)bits)[i] - (int)shown[i]);
+      score += i % 4 == 3 ? 0 : abs((int)((BYTE*)bits)[i] - (int)shown[i]); // colours alone
     }
     *scores += std::string(candidate.name) + "=" + std::to_string(score) + " ";
     if (bestScore < 0 || score < bestScore) {

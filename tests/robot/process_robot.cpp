@@ -180,7 +180,6 @@ std::string SetupProcess::Describe() const {
   return search.second;
 }
 
-namespace {
 // The host's path of a Windows path, through Wine's own export; empty elsewhere.
 std::string HostPath(const std::string& path) {
   typedef char*(CDECL * ToHost)(LPCWSTR);
@@ -198,7 +197,22 @@ std::string HostPath(const std::string& path) {
   HeapFree(GetProcessHeap(), 0, hostPath);
   return result;
 }
-} // namespace
+
+bool StartHostProgram(const char* program, const std::string& commandLine) {
+  // Started through host_start.exe, beside the test programs: see there why.
+  char self[MAX_PATH] = "";
+  GetModuleFileNameA(NULL, self, MAX_PATH);
+  std::string starter = self;
+  starter = starter.substr(0, starter.find_last_of('\\')) + "\\host_start.exe";
+  SetEnvironmentVariableA("KVS_HOST_PROGRAM", program);
+  SetEnvironmentVariableA("KVS_HOST_COMMAND", commandLine.c_str());
+  SetupProcess start;
+  DWORD started = 1;
+  const bool ran = start.Start(starter) && start.WaitForExit(60000, &started);
+  SetEnvironmentVariableA("KVS_HOST_PROGRAM", NULL);
+  SetEnvironmentVariableA("KVS_HOST_COMMAND", NULL);
+  return ran && started == 0;
+}
 
 ReadHold::ReadHold(const std::string& file, int count, Mode mode) {
   const std::string hostFile = HostPath(file);
@@ -210,19 +224,7 @@ ReadHold::ReadHold(const std::string& file, int count, Mode mode) {
   std::string commandLine =
       std::string("python3 \"") + SOURCE_DIR + "/tests/robot/read_hold.py\" \"" + hostFile + "\" " +
       std::to_string(count) + (mode == kKill ? " kill \"" : " hold \"") + hostControl + "\"";
-  // Started through host_start.exe, beside the test programs: see there why.
-  char self[MAX_PATH] = "";
-  GetModuleFileNameA(NULL, self, MAX_PATH);
-  std::string starter = self;
-  starter = starter.substr(0, starter.find_last_of('\\')) + "\\host_start.exe";
-  SetEnvironmentVariableA("KVS_HOST_PROGRAM", "Z:\\usr\\bin\\python3");
-  SetEnvironmentVariableA("KVS_HOST_COMMAND", commandLine.c_str());
-  SetupProcess start;
-  DWORD started = 1;
-  const bool ran = start.Start(starter) && start.WaitForExit(60000, &started);
-  SetEnvironmentVariableA("KVS_HOST_PROGRAM", NULL);
-  SetEnvironmentVariableA("KVS_HOST_COMMAND", NULL);
-  if (!ran || started != 0) {
+  if (!StartHostProgram("Z:\\usr\\bin\\python3", commandLine)) {
     problem_ = "host python3 could not be started";
     return;
   }

@@ -56,6 +56,12 @@ private:
 // Waits until condition holds, polling every intervalMs; false on timeout.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD intervalMs = 20);
 
+// The host's path of a Windows path, through Wine's own export; empty elsewhere.
+std::string HostPath(const std::string& path);
+// Starts a host program (a Unix one, named by its Windows path) with the command line given;
+// false when it could not be started. Its end is not awaited: it reports through files.
+bool StartHostProgram(const char* program, const std::string& commandLine);
+
 // Stops a process at one chosen read of one file: tests/robot/read_hold.py, started as a host
 // program through Wine, watches the file. From Arm() on it counts the file's reads; the count-th
 // is not let through: in kill mode the reader is killed outright (as a power cut would end it)
