@@ -100,7 +100,8 @@ void Planner::PlanRegistryRemoval(const Record& record) {
       step.name = name.substr(0, string);
       if (string != std::string::npos) {
         step.text = name.substr(string + 2);
-        step.only = "only this string is taken out of the list";
+        step.only =
+            "only this string is taken out of the list; the value goes where no string is left";
       }
     }
   }

@@ -83,8 +83,11 @@ static int RemoveListString(HKEY key, const char* name, const char* string) {
     }
     used += length;
   }
+  // The recorded string was not in the list before the first install, so a list left with no
+  // string at all was made by it (the Setup API creates the value it appends to): it goes.
   if (found) {
-    result = RegSetValueExA(key, name, 0, REG_MULTI_SZ, (const BYTE*)list, used);
+    result = used > 1 ? RegSetValueExA(key, name, 0, REG_MULTI_SZ, (const BYTE*)list, used)
+                      : RegDeleteValueA(key, name); // at most the list's closing terminator
   }
   HeapFree(GetProcessHeap(), 0, list);
   return result == ERROR_SUCCESS;

@@ -542,6 +542,9 @@ void Apply(const Plan& plan, const Places& places, const Machine& before, Predic
         key->second.values.erase(value);
       } else if (value->second.type == REG_MULTI_SZ) {
         value->second.data = WithoutString(value->second.data, step.text);
+        if (value->second.data.find_first_not_of('\0') == std::string::npos) {
+          key->second.values.erase(value);
+        }
       }
       break;
     }
