@@ -330,6 +330,8 @@ start_session() {
   done
   wineserver -f -p &
   WINESERVER_PID=$!
+  # Ended by the tests' emulator if it stops answering (tests/robot/wine_deadline.sh).
+  export KVS_WINESERVER_PID=$WINESERVER_PID
   # Without a window manager on our own Xvfb, Wine waits about two seconds for one whenever a
   # managed window closes; unmanaged windows close at once. A real display keeps its manager.
   local managed=Y

@@ -21,6 +21,9 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs, DWORD in
 }
 
 SetupProcess::~SetupProcess() {
+  if (job_ != NULL) {
+    TerminateJobObject(job_, 99);
+  }
   if (info_.hProcess != NULL) {
     if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
       TerminateProcess(info_.hProcess, 99);
@@ -30,6 +33,9 @@ SetupProcess::~SetupProcess() {
     if (info_.hThread != NULL) {
       CloseHandle(info_.hThread);
     }
+  }
+  if (job_ != NULL) {
+    CloseHandle(job_);
   }
 }
 
@@ -42,8 +48,26 @@ bool SetupProcess::Start(const std::string& exePath, WORD showCommand) {
   std::string commandLine = "\"" + exePath + "\"";
   std::vector<char> command(commandLine.begin(), commandLine.end());
   command.push_back('\0');
-  return CreateProcessA(exePath.c_str(), command.data(), NULL, NULL, FALSE, 0, NULL, folder.c_str(),
-                        &startup, &info_) != FALSE;
+  // Only the handle held here keeps the job: if the test program is killed, the system closes it
+  // and ends the job's processes.
+  job_ = CreateJobObjectA(NULL, NULL);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (job_ != NULL &&
+      !SetInformationJobObject(job_, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job_);
+    job_ = NULL;
+  }
+  // Suspended until it is in the job, so that nothing it starts escapes it.
+  if (!CreateProcessA(exePath.c_str(), command.data(), NULL, NULL, FALSE, CREATE_SUSPENDED, NULL,
+                      folder.c_str(), &startup, &info_)) {
+    return false;
+  }
+  if (job_ != NULL) {
+    AssignProcessToJobObject(job_, info_.hProcess);
+  }
+  ResumeThread(info_.hThread);
+  return true;
 }
 
 bool SetupProcess::FollowChildOf(DWORD parentId, const char* exePrefix, DWORD timeoutMs) {

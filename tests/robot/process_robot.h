@@ -10,10 +10,13 @@
 #include "support/test_support.h"
 #include "window_snapshot.h"
 
+// The process runs in a job of its own that ends with the guard: when the guard goes, or the test
+// program ends in any way (a failed assertion, its own deadline, CTest's timeout killing it), the
+// process and every process it started are ended, so that nothing hung outlives the test.
 class SetupProcess {
 public:
   SetupProcess() = default;
-  ~SetupProcess(); // a process still running is ended
+  ~SetupProcess(); // a process still running is ended, with what it started
   SetupProcess(const SetupProcess&) = delete;
   SetupProcess& operator=(const SetupProcess&) = delete;
 
@@ -51,6 +54,7 @@ public:
 
 private:
   PROCESS_INFORMATION info_ = {};
+  HANDLE job_ = NULL;
 };
 
 // Waits until condition holds, polling every intervalMs; false on timeout.

@@ -1391,7 +1391,7 @@ TEST(PlanMatchesInstall, RemovalNeverEntersAReparsePoint) {
   }
   DWORD attributes = GetFileAttributesA((folder + "\\data").c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    GTEST_SKIP() << "this system makes no folder link (Wine before 9 has none)";
+    GTEST_SKIP() << "this system makes no folder link (Wine 10.0 and older make none)";
   }
   CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
