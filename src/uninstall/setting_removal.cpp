@@ -93,24 +93,39 @@ static int RemoveListString(HKEY key, const char* name, const char* string) {
   return result == ERROR_SUCCESS;
 }
 
-static void RemoveRecordedValue(char* recorded) {
+// A recorded identity taken apart, and whether it lies under the Uninstall entries' key.
+struct RecordedSetting {
   char identity[kLineSize];
+  HKEY root; // NULL for an identity that names no known root
   char* subkey;
   char* name;
   char* string;
-  CopyText(identity, sizeof identity, recorded);
-  HKEY root = ReadIdentity(identity, &subkey, &name, &string);
+  int underEntries;
+};
+
+static void ReadRecorded(const char* recorded, RecordedSetting* setting) {
+  CopyText(setting->identity, sizeof setting->identity, recorded);
+  setting->subkey = NULL;
+  setting->root =
+      ReadIdentity(setting->identity, &setting->subkey, &setting->name, &setting->string);
   char prefix[sizeof kUninstallKey];
-  CopyText(prefix, sizeof prefix, subkey);
-  if (root == NULL || name == NULL ||
-      EqualIgnoringAsciiCase(prefix, kUninstallKey) != removingEntry) {
+  CopyText(prefix, sizeof prefix, setting->subkey != NULL ? setting->subkey : "");
+  setting->underEntries = EqualIgnoringAsciiCase(prefix, kUninstallKey);
+}
+
+static void RemoveRecordedValue(char* recorded) {
+  RecordedSetting setting;
+  ReadRecorded(recorded, &setting);
+  if (setting.root == NULL || setting.name == NULL || setting.underEntries != removingEntry) {
     return;
   }
   HKEY key;
-  LONG result = RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+  LONG result =
+      RegOpenKeyExA(setting.root, setting.subkey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
   if (result == ERROR_SUCCESS) {
-    if (string != NULL) {
-      result = RemoveListString(key, name, string) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+    const char* name = setting.name;
+    if (setting.string != NULL) {
+      result = RemoveListString(key, name, setting.string) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
     } else {
       result = RegDeleteValueA(key, name);
       removalState.entryTouched |= removingEntry && result == ERROR_SUCCESS;
@@ -125,17 +140,13 @@ static void RemoveRecordedValue(char* recorded) {
 // A key that still holds anything is someone else's too, and stays. With the Uninstall entry
 // every key is looked at again: its parents are empty only now.
 static void RemoveRecordedKey(char* recorded) {
-  char identity[kLineSize];
-  char* subkey;
-  char* name;
-  char* string;
-  CopyText(identity, sizeof identity, recorded);
-  HKEY root = ReadIdentity(identity, &subkey, &name, &string);
-  char prefix[sizeof kUninstallKey];
-  CopyText(prefix, sizeof prefix, subkey);
+  RecordedSetting setting;
+  ReadRecorded(recorded, &setting);
+  HKEY root = setting.root;
+  const char* subkey = setting.subkey;
   HKEY key;
-  if (root == NULL || name != NULL || subkey[0] == '\0' ||
-      (!removingEntry && EqualIgnoringAsciiCase(prefix, kUninstallKey)) ||
+  if (root == NULL || setting.name != NULL || subkey[0] == '\0' ||
+      (!removingEntry && setting.underEntries) ||
       RegOpenKeyExA(root, subkey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
     return;
   }

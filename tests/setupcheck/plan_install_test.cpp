@@ -1196,6 +1196,7 @@ TEST(PlanMatchesInstall, RemovalTakesOnlyWhatTheRecordListsAndFinishesOnASecondR
                                "song",
                                ".",
                                "[Registry]",
+                               "HKCU",
                                "HKCU\\Software\\Kelvara",
                                "HKCU\\Software\\Kelvara\\Demo",
                                "HKCU\\Software\\Kelvara\\Demo\\\\InstallDir",
