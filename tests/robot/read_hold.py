@@ -73,8 +73,9 @@ def main():
                 reads += 1
             if reads == count and waiting is None and not done:
                 if mode == "kill":
-                    os.kill(pid, signal.SIGKILL)
+                    # Reported before the kill: whoever sees the reader gone finds the report.
                     report(control, "done", "killed at read %d" % reads)
+                    os.kill(pid, signal.SIGKILL)
                     done = True
                 else:
                     waiting = fd
