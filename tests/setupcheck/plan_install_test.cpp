@@ -1392,7 +1392,7 @@ TEST(PlanMatchesInstall, RemovalNeverEntersAReparsePoint) {
   }
   DWORD attributes = GetFileAttributesA((folder + "\\data").c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    GTEST_SKIP() << "this system makes no folder link (Wine 10.0 and older make none)";
+    GTEST_SKIP() << "this system made no folder link here (Wine 10.0 makes none)";
   }
   CopyFileA(UninstallExePath().c_str(), (folder + "\\uninstall.exe").c_str(), FALSE);
   CopyFileA(dist.File("SETUP.DAT").c_str(), (folder + "\\SETUP.DAT").c_str(), FALSE);
