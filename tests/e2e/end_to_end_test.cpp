@@ -800,10 +800,9 @@ public:
           HWND progress = NULL;
           HWND question = NULL;
           if (setup.WaitForExit(0, nullptr)) {
-            // A kill by the hold is reported before it is made; the wait only covers the
-            // report's way to this side.
-            seen = hold != nullptr && hold->WaitDone(5000) ? ReadTextFile(hold->Control("done"))
-                                                           : "the end";
+            // The hold reports a kill before it makes it, so a kill is never taken for the end.
+            seen = hold != nullptr && hold->WaitDone(0) ? ReadTextFile(hold->Control("done"))
+                                                        : "the end";
             return true;
           }
           if (FindDialog(setup.ProcessId(), &progress, &question)) {
